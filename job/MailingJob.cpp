@@ -12,13 +12,12 @@ const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 QByteArray MailingJob::noticeBlock()
 {
     // The catalogue line is Windows-1251 text.
-    static const QByteArray block = QByteArrayLiteral("https://catalog.example.org/free/")
-                                    + kCrLf
-                                    + QByteArrayLiteral("\xCA\xE0\xF2\xE0\xEB\xEE\xE3 "
-                                                        "\xC1\xC5\xD1\xCF\xCB\xC0\xD2\xCD\xDB\xD5 "
-                                                        "\xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC "
-                                                        "\xE4\xEB\xFF Windows XP.")
-                                    + kCrLf + QByteArray(30, '-') + kCrLf + kCrLf;
+    static const QByteArray block = QByteArrayLiteral("https://catalog.example.org/free/") + kCrLf +
+                                    QByteArrayLiteral("\xCA\xE0\xF2\xE0\xEB\xEE\xE3 "
+                                                      "\xC1\xC5\xD1\xCF\xCB\xC0\xD2\xCD\xDB\xD5 "
+                                                      "\xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC "
+                                                      "\xE4\xEB\xFF Windows XP.") +
+                                    kCrLf + QByteArray(30, '-') + kCrLf + kCrLf;
     return block;
 }
 
@@ -62,10 +61,9 @@ void MailingJob::LoadRecipients()
         });
         if (i == RecipientCapacity && lines > std::size_t(RecipientCapacity)) {
             // forEachLine stopped at the first line past the table; count what remains.
-            m_recipientsLeftOut = qsizetype(JobLines::forEachLine(data, [](QByteArrayView) {
-                                      return true;
-                                  })) -
-                                  RecipientCapacity;
+            m_recipientsLeftOut =
+                qsizetype(JobLines::forEachLine(data, [](QByteArrayView) { return true; })) -
+                RecipientCapacity;
         }
     }
     for (int k = i; k < RecipientCapacity; ++k)
