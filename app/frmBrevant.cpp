@@ -1,0 +1,460 @@
+#include "frmBrevant.h"
+
+#include "AttachmentBlock.h"
+#include "Cp1251.h"
+#include "WinsockErrors.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// The window was designed in twips; at 96 dots per inch a pixel is 15 of them.
+constexpr int TwipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel,
+                 height / TwipsPerPixel);
+}
+
+// The message data goes to the socket in chunks as it drains, so that a large attachment is
+// never held twice in memory.
+constexpr qsizetype DataChunk = 256 * 1024;
+constexpr qint64 DataHighWater = 1024 * 1024;
+
+const QString SmtpErrorTitle = QStringLiteral("SMTP Error");
+const QString WinsockErrorTitle = QStringLiteral("Winsock Error");
+
+template <typename W> W *make(QWidget *parent, const char *name, const QRect &rect)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(rect);
+    return w;
+}
+
+} // namespace
+
+frmBrevant::frmBrevant(Options options, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), job(options.jobDirectory),
+      m_options(std::move(options))
+{
+    setObjectName(QStringLiteral("frmBrevant"));
+    setWindowTitle(QStringLiteral("Программа отправки почтовых сообщений"));
+    setWindowIcon(QIcon(QStringLiteral(":/brevant.xpm")));
+    setFixedSize(6630 / TwipsPerPixel, 6270 / TwipsPerPixel);
+    createControls();
+    wireEvents();
+    Form_Load();
+}
+
+frmBrevant::frmBrevant() : frmBrevant(Options{})
+{
+}
+
+frmBrevant::~frmBrevant() = default;
+
+void frmBrevant::createControls()
+{
+    Label1 = make<QLabel>(this, "Label1", twips(480, 120, 900, 195));
+    Label1->setText(QStringLiteral("Хост SMTP:"));
+    Label2 = make<QLabel>(this, "Label2", twips(480, 480, 825, 195));
+    Label2->setText(QStringLiteral("Ваш E-mail:"));
+    Label3 = make<QLabel>(this, "Label3", twips(120, 840, 1215, 195));
+    Label3->setText(QStringLiteral("E-mail адресата:"));
+    Label4 = make<QLabel>(this, "Label4", twips(840, 1200, 450, 195));
+    Label4->setText(QStringLiteral("Тема:"));
+
+    txtHost = make<QLineEdit>(this, "txtHost", twips(1440, 120, 3015, 285));
+    txtHost->setToolTip(QStringLiteral("Адрес SMTP сервера (чаще всего адрес сервера Вашего "
+                                       "Интернет-провайдера). Загружается из файла smtp.txt"));
+    txtSender = make<QLineEdit>(this, "txtSender", twips(1440, 480, 3015, 285));
+    txtSender->setToolTip(QStringLiteral("Ваш e-mail. Загружается из файла sender.txt"));
+    txtRecipient = make<QLineEdit>(this, "txtRecipient", twips(1440, 840, 3015, 285));
+    txtRecipient->setToolTip(QStringLiteral("Адреса загружаются из файла mail.txt"));
+    txtSubject = make<QLineEdit>(this, "txtSubject", twips(1440, 1200, 3015, 285));
+    txtSubject->setToolTip(QStringLiteral("Тема. Заголовок письма. Загружается из файла tema.txt"));
+    // Design-time texts; start-up empties every text box before the window is shown.
+    txtHost->setText(QStringLiteral("smtp.example.test"));
+    txtSender->setText(txtSender->objectName());
+    txtRecipient->setText(txtRecipient->objectName());
+    txtSubject->setText(txtSubject->objectName());
+
+    txtMessage = make<QPlainTextEdit>(this, "txtMessage", twips(120, 1560, 6375, 2415));
+    txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtMessage->setTabChangesFocus(true);
+    txtMessage->setPlainText(txtMessage->objectName());
+    txtMessage->setToolTip(QStringLiteral(
+        "Тело письма. Почтовое сообщение загружается из файла message.txt Обычный текст. HTML "
+        "не поддерживается (используйте версию 2.0 для отправки писем в формате HTML)."));
+
+    cmdNew = make<QPushButton>(this, "cmdNew", twips(4800, 120, 1695, 375));
+    cmdNew->setText(QStringLiteral("Новое сообщение"));
+    cmdSend = make<QPushButton>(this, "cmdSend", twips(4800, 600, 1695, 375));
+    cmdSend->setText(QStringLiteral("Послать одно"));
+
+    Frame1 = make<QGroupBox>(this, "Frame1", twips(120, 4080, 6375, 1215));
+    Frame1->setTitle(QStringLiteral("Attach files"));
+    cmdAddFile = make<QPushButton>(Frame1, "cmdAddFile", twips(4920, 240, 1335, 375));
+    cmdAddFile->setText(QStringLiteral("Вложить..."));
+    cmdRemove = make<QPushButton>(Frame1, "cmdRemove", twips(4920, 720, 1335, 375));
+    cmdRemove->setText(QStringLiteral("Удалить"));
+    lstAttachments = make<QListWidget>(Frame1, "lstAttachments", twips(120, 240, 4695, 840));
+    lstAttachments->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstAttachments->setSortingEnabled(false);
+
+    Command1 = make<QPushButton>(this, "Command1", twips(4800, 1080, 1695, 375));
+    Command1->setText(QStringLiteral("Послать серию"));
+    Command1->setToolTip(
+        QStringLiteral("Отправка сообщений по списку в файле mail.txt каждые 3 секунды"));
+
+    Frame2 = make<QGroupBox>(this, "Frame2", twips(4320, 5520, 2055, 615));
+    Frame2->setTitle(QStringLiteral("Отправлено:"));
+    Label5 = make<QLabel>(Frame2, "Label5", twips(240, 240, 1575, 255));
+    Label5->setText(QStringLiteral("0"));
+
+    for (QPushButton *button : {cmdNew, cmdSend, cmdAddFile, cmdRemove, Command1}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    // The keyboard visits the controls in this order; "Послать серию" comes last.
+    const QList<QWidget *> tabOrder = {txtHost,    txtSender,      txtRecipient, txtSubject,
+                                       txtMessage, cmdNew,         cmdSend,      cmdAddFile,
+                                       cmdRemove,  lstAttachments, Command1};
+    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    txtHost->setFocus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(SeriesInterval);
+    Timer1->setTimerType(Qt::PreciseTimer);
+
+    Winsock1 = new QTcpSocket(this);
+    Winsock1->setObjectName(QStringLiteral("Winsock1"));
+
+    m_timeout = new QTimer(this);
+    m_timeout->setSingleShot(true);
+}
+
+void frmBrevant::wireEvents()
+{
+    connect(cmdNew, &QPushButton::clicked, this, &frmBrevant::cmdNew_Click);
+    connect(cmdSend, &QPushButton::clicked, this, &frmBrevant::cmdSend_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmBrevant::Command1_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmBrevant::Timer1_Timer);
+    connect(cmdAddFile, &QPushButton::clicked, this, &frmBrevant::cmdAddFile_Click);
+    connect(cmdRemove, &QPushButton::clicked, this, &frmBrevant::cmdRemove_Click);
+    connect(Winsock1, &QTcpSocket::readyRead, this, [this] {
+        Winsock1_DataArrival(qint32(qMin<qint64>(Winsock1->bytesAvailable(), INT_MAX)));
+    });
+    connect(Winsock1, &QTcpSocket::errorOccurred, this, &frmBrevant::onSocketError);
+    connect(Winsock1, &QTcpSocket::disconnected, this, &frmBrevant::onDisconnected);
+    connect(Winsock1, &QTcpSocket::connected, this, [this] { armTimeout(m_options.replyTimeout); });
+    connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_dialogueOpen && m_session.step() == 5 && !m_session.dataFinished())
+            pumpData();
+        if (m_dialogueOpen)
+            armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
+                                                                        : m_options.replyTimeout);
+    });
+    connect(m_timeout, &QTimer::timeout, this, &frmBrevant::onTimeout);
+}
+
+// --- Start-up, reset and close ---------------------------------------------------------------
+
+void frmBrevant::Form_Load()
+{
+    // Empty every text box, found by its kind.
+    for (QLineEdit *box : findChildren<QLineEdit *>())
+        box->clear();
+    for (QPlainTextEdit *box : findChildren<QPlainTextEdit *>())
+        box->clear();
+
+    job.LoadAll();
+
+    txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
+    txtSender->setText(Cp1251::toUnicode(job.SenderAddress));
+    txtSubject->setText(Cp1251::toUnicode(job.SubjectLine));
+    txtMessage->setPlainText(Cp1251::toUnicode(job.MessageText));
+    txtHost->setText(Cp1251::toUnicode(job.HostName));
+
+    if (!job.problems().isEmpty() || job.recipientsLeftOut() > 0)
+        QTimer::singleShot(0, this, &frmBrevant::reportJobProblems);
+}
+
+void frmBrevant::reportJobProblems()
+{
+    QStringList lines;
+    if (!job.problems().isEmpty()) {
+        lines << QStringLiteral("Не удалось прочитать файлы задания:");
+        for (const JobFileProblem &problem : job.problems())
+            lines << QStringLiteral("%1: %2").arg(problem.fileName, problem.reason);
+    }
+    if (job.recipientsLeftOut() > 0) {
+        lines << QStringLiteral("В файле %1 больше %2 строк: последние %3 не загружены.")
+                     .arg(QLatin1String(MailingJob::RecipientsFile))
+                     .arg(MailingJob::RecipientCapacity)
+                     .arg(job.recipientsLeftOut());
+    }
+    showBox(QMessageBox::Warning, windowTitle(), lines.join(QLatin1Char('\n')));
+}
+
+void frmBrevant::Form_Unload(qint16 &Cancel)
+{
+    // Closing is never refused, and nothing is saved.
+    Cancel = 0;
+}
+
+void frmBrevant::closeEvent(QCloseEvent *event)
+{
+    qint16 cancel = 0;
+    Form_Unload(cancel);
+    event->setAccepted(cancel == 0);
+}
+
+void frmBrevant::cmdNew_Click()
+{
+    txtRecipient->clear();
+    txtSubject->clear();
+    txtMessage->clear();
+}
+
+// --- Attachments -----------------------------------------------------------------------------
+
+void frmBrevant::cmdAddFile_Click()
+{
+    const QString path =
+        m_options.openFile ? m_options.openFile() : QFileDialog::getOpenFileName(this);
+    if (!path.isEmpty())
+        lstAttachments->addItem(path);
+}
+
+void frmBrevant::cmdRemove_Click()
+{
+    const QList<QListWidgetItem *> selected = lstAttachments->selectedItems();
+    if (selected.isEmpty())
+        return;
+    delete lstAttachments->takeItem(lstAttachments->row(selected.first()));
+}
+
+// --- Sending ---------------------------------------------------------------------------------
+
+void frmBrevant::cmdSend_Click()
+{
+    // One dialogue at a time, and nothing new while a box waits for the user.
+    if (m_dialogueOpen || m_boxOpen)
+        return;
+
+    AttachmentBlockResult built = BuildAttachmentBlock(lstAttachments->count(), [this](int index) {
+        lstAttachments->setCurrentRow(index);
+        return lstAttachments->currentItem()->text();
+    });
+    if (!built.ok()) {
+        showBox(
+            QMessageBox::Warning, QStringLiteral("Attach files"),
+            QStringLiteral("Не удалось вложить файл %1\nПисьмо не отправлено.").arg(built.error));
+        return;
+    }
+    AttachmentBlock = std::move(built.block);
+
+    const bool started = BeginSession();
+    ++job.SentCount;
+    Label5->setText(QString::number(job.SentCount));
+    if (!started)
+        showSmtpError(Smtp::invalidFieldMessage(Smtp::hasLineBreakOrNul(job.HostName)
+                                                    ? Label1->text().chopped(1)
+                                                    : Label2->text().chopped(1)));
+}
+
+bool frmBrevant::BeginSession()
+{
+    Winsock1->abort();
+    m_replies.clear();
+    m_session.reset();
+    if (Smtp::hasLineBreakOrNul(job.HostName))
+        return false;
+    if (m_session.begin({job.SenderAddress, job.SubjectLine, job.MailBody,
+                         std::exchange(AttachmentBlock, {})}) != Smtp::Outcome::Continue)
+        return false;
+    m_dialogueOpen = true;
+    Winsock1->connectToHost(Cp1251::toUnicode(Smtp::trimmed(job.HostName)), m_options.port);
+    armTimeout(m_options.connectTimeout);
+    return true;
+}
+
+void frmBrevant::Command1_Click()
+{
+    if (!Timer1->isActive())
+        Timer1->start();
+}
+
+void frmBrevant::Timer1_Timer()
+{
+    cmdSend_Click();
+}
+
+void frmBrevant::Winsock1_DataArrival(qint32 /*bytesTotal*/)
+{
+    m_replies.feed(Winsock1->readAll());
+    while (m_dialogueOpen && m_replies.hasReply())
+        handleReply(m_replies.takeReply());
+}
+
+void frmBrevant::handleReply(const QByteArray &reply)
+{
+    const Smtp::Action action =
+        m_session.onReply(reply, [this] { return Cp1251::fromUnicode(txtRecipient->text()); });
+    switch (action.outcome) {
+    case Smtp::Outcome::Continue:
+    case Smtp::Outcome::Delivered:
+        Winsock1->write(action.send);
+        if (action.startData)
+            pumpData();
+        armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
+                                                                    : m_options.replyTimeout);
+        break;
+    case Smtp::Outcome::Over:
+        finishDialogue();
+        endMessage();
+        break;
+    case Smtp::Outcome::Refused:
+        failDialogue();
+        showSmtpError(QStringLiteral("SMTP Error: ") + Cp1251::toUnicode(action.reply));
+        break;
+    case Smtp::Outcome::InvalidRecipient:
+        failDialogue();
+        showSmtpError(Smtp::invalidFieldMessage(Label3->text().chopped(1)));
+        break;
+    case Smtp::Outcome::InvalidSender:
+        failDialogue();
+        showSmtpError(Smtp::invalidFieldMessage(Label2->text().chopped(1)));
+        break;
+    }
+}
+
+void frmBrevant::pumpData()
+{
+    while (Winsock1->bytesToWrite() < DataHighWater && !m_session.dataFinished())
+        Winsock1->write(m_session.nextDataChunk(DataChunk));
+}
+
+void frmBrevant::finishDialogue()
+{
+    m_dialogueOpen = false;
+    m_timeout->stop();
+    m_replies.clear();
+    Winsock1->close();
+}
+
+void frmBrevant::failDialogue()
+{
+    m_dialogueOpen = false;
+    m_timeout->stop();
+    m_replies.clear();
+    Winsock1->abort();
+}
+
+void frmBrevant::endMessage()
+{
+    if (job.CurrentIndex < job.LastIndex) {
+        ++job.CurrentIndex;
+        txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
+    } else {
+        Timer1->stop();
+        Label5->setText(QStringLiteral("OK!"));
+    }
+}
+
+// --- Socket errors and time-outs -------------------------------------------------------------
+
+void frmBrevant::onSocketError()
+{
+    if (!m_dialogueOpen)
+        return; // a close after the dialogue has ended is no error
+    if (m_session.delivered()) {
+        // The server has the message; however the line ends now, the message is done.
+        failDialogue();
+        endMessage();
+        return;
+    }
+    const WinsockErrors::Error error =
+        WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString());
+    failDialogue();
+    QString description = error.description;
+    bool cancelDisplay = false;
+    Winsock1_Error(qint16(error.number), description, 0, QString(), QString(), 0, cancelDisplay);
+}
+
+void frmBrevant::onDisconnected()
+{
+    // An orderly close mid-dialogue arrives as an error first; this catches a close that
+    // came without one.
+    if (m_dialogueOpen && Winsock1->error() == QAbstractSocket::UnknownSocketError)
+        onSocketError();
+}
+
+void frmBrevant::onTimeout()
+{
+    if (!m_dialogueOpen)
+        return;
+    if (m_session.delivered()) {
+        failDialogue();
+        endMessage();
+        return;
+    }
+    failDialogue();
+    const WinsockErrors::Error error = WinsockErrors::timedOut();
+    QString description = error.description;
+    bool cancelDisplay = false;
+    Winsock1_Error(qint16(error.number), description, 0, QString(), QString(), 0, cancelDisplay);
+}
+
+void frmBrevant::armTimeout(std::chrono::milliseconds limit)
+{
+    m_timeout->start(limit);
+}
+
+void frmBrevant::Winsock1_Error(qint16 Number, QString &Description, qint32 /*Scode*/,
+                                const QString & /*Source*/, const QString & /*HelpFile*/,
+                                qint32 /*HelpContext*/, bool & /*CancelDisplay*/)
+{
+    showBox(QMessageBox::Warning, WinsockErrorTitle,
+            QStringLiteral("Winsock Error number ") + QString::number(Number) +
+                QStringLiteral("\r\n") + Description);
+}
+
+// --- Message boxes ---------------------------------------------------------------------------
+
+void frmBrevant::showSmtpError(const QString &text)
+{
+    showBox(QMessageBox::Information, SmtpErrorTitle, text);
+}
+
+void frmBrevant::showBox(QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    if (m_boxOpen)
+        return; // boxes never nest
+    m_boxOpen = true;
+    if (m_options.messageBox) {
+        m_options.messageBox(icon, title, text);
+    } else {
+        QString shown = text;
+        shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QMessageBox box(icon, title, shown, QMessageBox::Ok, this);
+        box.exec();
+    }
+    m_boxOpen = false;
+}

@@ -1,0 +1,124 @@
+// The program's one window: the job, the controls, and the handlers of their events.
+#pragma once
+
+#include "MailingJob.h"
+#include "Session.h"
+
+#include <QByteArray>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTcpSocket;
+class QTimer;
+
+class frmBrevant : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Shows a modal message box; tests replace it so that nothing blocks.
+    using MessageBoxFn =
+        std::function<void(QMessageBox::Icon icon, const QString &title, const QString &text)>;
+    // Asks for one existing file; returns its full path, or an empty string when cancelled.
+    using OpenFileFn = std::function<QString()>;
+
+    struct Options
+    {
+        QString jobDirectory;    // where the job files are; empty: the current directory
+        quint16 port = 25;       // the program always uses 25; tests point it elsewhere
+        MessageBoxFn messageBox; // empty: a real QMessageBox
+        OpenFileFn openFile;     // empty: a real QFileDialog
+        std::chrono::milliseconds connectTimeout = Smtp::ConnectTimeout;
+        std::chrono::milliseconds replyTimeout = Smtp::ReplyTimeout;
+        std::chrono::milliseconds dataEndTimeout = Smtp::DataEndTimeout;
+    };
+
+    static constexpr int SeriesInterval = 3000; // ms between two sends of a series
+
+    frmBrevant();
+    explicit frmBrevant(Options options, QWidget *parent = nullptr);
+    ~frmBrevant() override;
+
+    // Event handlers.
+    void Form_Load();
+    void Form_Unload(qint16 &Cancel);
+    void cmdNew_Click();
+    void cmdSend_Click();
+    void Command1_Click();
+    void Timer1_Timer();
+    void cmdAddFile_Click();
+    void cmdRemove_Click();
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock1_Error(qint16 Number, QString &Description, qint32 Scode, const QString &Source,
+                        const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
+
+    // Starts one message: connects to the job's host. False when nothing was started.
+    bool BeginSession();
+
+    // The mailing state.
+    MailingJob job;
+    // The uuencoded attachments of the send being prepared.
+    QByteArray AttachmentBlock;
+    // The step of the open dialogue, 0 to 6.
+    int SessionStep() const { return m_session.step(); }
+    // True from a connect until the dialogue is over (or failed).
+    bool dialogueOpen() const { return m_dialogueOpen; }
+
+    // Controls, named as in the window's design.
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *txtHost = nullptr;
+    QLineEdit *txtSender = nullptr;
+    QLineEdit *txtRecipient = nullptr;
+    QLineEdit *txtSubject = nullptr;
+    QPlainTextEdit *txtMessage = nullptr;
+    QPushButton *cmdNew = nullptr;
+    QPushButton *cmdSend = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QPushButton *cmdAddFile = nullptr;
+    QPushButton *cmdRemove = nullptr;
+    QListWidget *lstAttachments = nullptr;
+    QPushButton *Command1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label5 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTcpSocket *Winsock1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void wireEvents();
+    void reportJobProblems();
+    void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
+    void showSmtpError(const QString &text);
+    void showWinsockError(int number, const QString &description);
+    void handleReply(const QByteArray &reply);
+    void pumpData();
+    void finishDialogue();
+    void endMessage();
+    void failDialogue();
+    void onSocketError();
+    void onDisconnected();
+    void onTimeout();
+    void armTimeout(std::chrono::milliseconds limit);
+
+    Options m_options;
+    Smtp::Session m_session;
+    Smtp::ReplyAssembler m_replies;
+    QTimer *m_timeout = nullptr;
+    bool m_dialogueOpen = false;
+    bool m_boxOpen = false;
+};

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing brevant need, from Debian 12's packages.
+# Installs only what is missing, so running it again is quick and changes nothing.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # fuzzing and sanitizers
+    clang libclang-rt-14-dev
+    # a font that shows Cyrillic, and a display for machines without one
+    fonts-dejavu-core xvfb xauth x11-utils imagemagick
+    # mail peers for the demo, the tests and the benchmarks
+    postfix python3 python3-aiosmtpd sharutils iproute2 procps
+    # packaging
+    dpkg-dev file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+echo "Installing: ${missing[*]}"
+# Postfix is only a test peer here: never configure or start the system's own instance.
+echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,65 @@
+// Builds the real window on a temporary job, with message boxes and the file dialog replaced
+// by recorders so that no test ever blocks on a modal dialog.
+#pragma once
+
+#include "frmBrevant.h"
+#include "TempJob.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+struct Box
+{
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+};
+
+class AppHarness
+{
+public:
+    TempJob dir;
+    QList<Box> boxes;
+    QStringList dialogAnswers;          // what the file dialog returns, one per call
+    std::function<void()> whileBoxOpen; // runs inside the box, as a modal loop would
+    std::unique_ptr<frmBrevant> window;
+
+    AppHarness()
+    {
+        dir.writeAll("a@example.test\r\nb@example.test\r\nc@example.test\r\n", "127.0.0.1\r\n",
+                     "me@example.test\r\n", "Subject\r\n", "Line one\r\nLine two\r\n");
+    }
+
+    frmBrevant &open(quint16 port = 25, frmBrevant::Options options = {})
+    {
+        options.jobDirectory = dir.path();
+        options.port = port;
+        options.messageBox = [this](QMessageBox::Icon icon, const QString &title,
+                                    const QString &text) {
+            boxes.append({icon, title, text});
+            if (whileBoxOpen)
+                whileBoxOpen();
+        };
+        options.openFile = [this] {
+            return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
+        };
+        window = std::make_unique<frmBrevant>(options);
+        return *window;
+    }
+
+    // Processes events until `done` holds; false after `ms` milliseconds.
+    static bool waitFor(const std::function<bool()> &done, int ms = 5000)
+    {
+        return QTest::qWaitFor(done, ms);
+    }
+};
