@@ -1,0 +1,38 @@
+#include "Fields.h"
+
+#include "Cp1251.h"
+
+namespace Smtp {
+
+QByteArray trimmed(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return text.sliced(begin, end - begin).toByteArray();
+}
+
+bool hasLineBreakOrNul(QByteArrayView field)
+{
+    for (const char c : field) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            return true;
+    }
+    return false;
+}
+
+QString invalidFieldMessage(const QString &fieldName)
+{
+    return QStringLiteral("SMTP Error: поле «") + fieldName +
+           QStringLiteral("» содержит перевод строки или нулевой символ");
+}
+
+QString refusalMessage(QByteArrayView reply)
+{
+    return QStringLiteral("SMTP Error: ") + Cp1251::toUnicode(reply);
+}
+
+} // namespace Smtp

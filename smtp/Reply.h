@@ -1,0 +1,42 @@
+// Server replies: which ones count as success, and how the bytes read from the socket are
+// gathered into whole replies.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <deque>
+
+namespace Smtp {
+
+// True if the reply begins with "220", "250" or "354". Only the first three bytes count, so
+// "2501" is accepted and anything shorter than three bytes is not.
+bool isAccepted(QByteArrayView reply);
+
+// Gathers the bytes of a connection into complete replies.
+//
+// A line ends at LF (so CR LF and a bare LF both end it). A line whose fourth byte is "-"
+// continues a multi-line reply; the first other line completes the reply. Bytes of a reply
+// that has not ended yet wait for the next feed; several replies in one feed come out in order.
+class ReplyAssembler
+{
+public:
+    // A reply is kept up to this many bytes; the rest of a longer one is read and dropped,
+    // so a server that never ends its reply cannot make the program hold unbounded memory.
+    static constexpr qsizetype MaxReplyBytes = 64 * 1024;
+
+    void feed(QByteArrayView bytes);
+    bool hasReply() const { return !m_ready.empty(); }
+    // The oldest complete reply, all lines with their line ends as received; empty if none.
+    QByteArray takeReply();
+    // Forgets complete replies and the reply in progress (for a new connection).
+    void clear();
+
+private:
+    std::deque<QByteArray> m_ready;
+    QByteArray m_current;     // the reply in progress, at most MaxReplyBytes
+    qsizetype m_lineSeen = 0; // bytes of the current line fed so far
+    bool m_continues = false; // the current line's fourth byte is "-"
+};
+
+} // namespace Smtp
