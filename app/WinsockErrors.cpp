@@ -7,6 +7,11 @@ Error timedOut()
     return {TimedOut, QStringLiteral("Connection is timed out")};
 }
 
+Error connectionReset()
+{
+    return {ConnectionReset, QStringLiteral("Connection is reset by remote side")};
+}
+
 Error fromSocketError(QAbstractSocket::SocketError error, const QString &detail)
 {
     switch (error) {
@@ -19,12 +24,12 @@ Error fromSocketError(QAbstractSocket::SocketError error, const QString &detail)
     case QAbstractSocket::RemoteHostClosedError:
         // Qt reports a reset and an orderly close under the same code; its text tells them apart.
         if (detail.contains(QLatin1String("reset"), Qt::CaseInsensitive))
-            return {ConnectionReset, QStringLiteral("Connection is reset by remote side")};
+            return connectionReset();
         return {ConnectionAborted,
                 QStringLiteral("Connection is aborted due to timeout or other failure")};
     case QAbstractSocket::NetworkError:
         if (detail.contains(QLatin1String("reset"), Qt::CaseInsensitive))
-            return {ConnectionReset, QStringLiteral("Connection is reset by remote side")};
+            return connectionReset();
         return {10051, QStringLiteral("Network is unreachable (%1)").arg(detail)};
     case QAbstractSocket::SocketAccessError:
         return {10013, QStringLiteral("Permission denied (%1)").arg(detail)};

@@ -25,4 +25,7 @@ Error fromSocketError(QAbstractSocket::SocketError error, const QString &detail)
 // The error of a connection attempt or a reply that took too long.
 Error timedOut();
 
+// The error of a connection that the server reset.
+Error connectionReset();
+
 } // namespace WinsockErrors

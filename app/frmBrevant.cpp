@@ -57,6 +57,15 @@ frmBrevant::frmBrevant(Options options, QWidget *parent)
     Form_Load();
 }
 
+QFont frmBrevant::defaultFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(10);
+    return font;
+}
+
 frmBrevant::frmBrevant() : frmBrevant(Options{})
 {
 }
@@ -162,7 +171,12 @@ void frmBrevant::wireEvents()
     });
     connect(Winsock1, &QTcpSocket::errorOccurred, this, &frmBrevant::onSocketError);
     connect(Winsock1, &QTcpSocket::disconnected, this, &frmBrevant::onDisconnected);
-    connect(Winsock1, &QTcpSocket::connected, this, [this] { armTimeout(m_options.replyTimeout); });
+    connect(Winsock1, &QTcpSocket::connected, this, [this] {
+        // Commands are small and each waits for its reply: send them without delay.
+        Winsock1->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_probe.attach(Winsock1->socketDescriptor());
+        armTimeout(m_options.replyTimeout);
+    });
     connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
         if (m_dialogueOpen && m_session.step() == 5 && !m_session.dataFinished())
             pumpData();
@@ -356,6 +370,7 @@ void frmBrevant::finishDialogue()
     m_dialogueOpen = false;
     m_timeout->stop();
     m_replies.clear();
+    m_probe.release();
     Winsock1->close();
 }
 
@@ -364,6 +379,7 @@ void frmBrevant::failDialogue()
     m_dialogueOpen = false;
     m_timeout->stop();
     m_replies.clear();
+    m_probe.release();
     Winsock1->abort();
 }
 
@@ -391,7 +407,9 @@ void frmBrevant::onSocketError()
         return;
     }
     const WinsockErrors::Error error =
-        WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString());
+        m_probe.wasReset()
+            ? WinsockErrors::connectionReset()
+            : WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString());
     failDialogue();
     QString description = error.description;
     bool cancelDisplay = false;

@@ -1,10 +1,12 @@
 // The program's one window: the job, the controls, and the handlers of their events.
 #pragma once
 
+#include "ConnectionProbe.h"
 #include "MailingJob.h"
 #include "Session.h"
 
 #include <QByteArray>
+#include <QFont>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -43,6 +45,10 @@ public:
     };
 
     static constexpr int SeriesInterval = 3000; // ms between two sends of a series
+
+    // The program's default font: it shows Cyrillic, and the caption labels, sized for the
+    // window's design, fit their texts in it. main() makes it the application's font.
+    static QFont defaultFont();
 
     frmBrevant();
     explicit frmBrevant(Options options, QWidget *parent = nullptr);
@@ -118,6 +124,7 @@ private:
     Options m_options;
     Smtp::Session m_session;
     Smtp::ReplyAssembler m_replies;
+    ConnectionProbe m_probe;
     QTimer *m_timeout = nullptr;
     bool m_dialogueOpen = false;
     bool m_boxOpen = false;

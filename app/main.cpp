@@ -7,6 +7,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brevant"));
+    QApplication::setFont(frmBrevant::defaultFont());
     frmBrevant window;
     window.show();
     return app.exec();

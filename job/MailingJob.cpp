@@ -6,8 +6,10 @@
 #include <QDir>
 
 namespace {
-const QByteArray kCrLf = QByteArrayLiteral("\r\n");
-}
+// A literal rather than a QByteArray object, so that the notice can be built during static
+// initialisation too.
+constexpr char kCrLf[] = "\r\n";
+} // namespace
 
 QByteArray MailingJob::noticeBlock()
 {

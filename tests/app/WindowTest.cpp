@@ -5,6 +5,7 @@
 #include "MailingJob.h"
 
 #include <QCloseEvent>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QScrollBar>
 #include <QTcpServer>
@@ -67,6 +68,23 @@ TEST(Window, EveryControlWhereItWasDesigned)
                   QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15));
         EXPECT_EQ(plainText(control), row.text);
         EXPECT_TRUE(control->isEnabled());
+    }
+}
+
+TEST(Window, CaptionsFitTheirLabelsInTheDefaultFont)
+{
+    AppHarness h;
+    frmBrevant &w = h.open();
+    EXPECT_TRUE(QFontInfo(w.font()).family() == "Liberation Sans" ||
+                QFontInfo(w.font()).family() == "Arial")
+        << QFontInfo(w.font()).family().toStdString();
+    for (QLabel *label : {w.Label1, w.Label2, w.Label3, w.Label4}) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+        EXPECT_LE(label->fontMetrics().height(), label->height());
+        // The font has every Cyrillic letter of the captions.
+        for (QChar ch : label->text())
+            EXPECT_TRUE(QFontMetrics(w.font()).inFontUcs4(ch.unicode()));
     }
 }
 
