@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <cstring>
+
 namespace {
 // A literal rather than a QByteArray object, so that the notice can be built during static
 // initialisation too.
@@ -94,11 +96,21 @@ void MailingJob::LoadMessage()
     QByteArray data;
     if (!readJobFile(MessageFile, data))
         return;
-    // Every line gets CR LF in front; at most two bytes more per terminator in the file.
-    MessageText.reserve(data.size() + 2 * (data.count('\r') + 1));
-    JobLines::forEachLine(data, [this](QByteArrayView line) {
-        MessageText.append(kCrLf);
-        MessageText.append(line);
+    // Each line gets CR LF in front. A CR LF terminator in the file turns into the next
+    // line's CR LF, so the text grows only by the first CR LF and by one byte for every
+    // line that ended with a CR alone.
+    qsizetype size = 0;
+    JobLines::forEachLine(data, [&size](QByteArrayView line) {
+        size += 2 + line.size();
+        return true;
+    });
+    MessageText.resize(size);
+    char *out = MessageText.data();
+    JobLines::forEachLine(data, [&out](QByteArrayView line) {
+        *out++ = '\r';
+        *out++ = '\n';
+        std::memcpy(out, line.data(), std::size_t(line.size()));
+        out += line.size();
         return true;
     });
 }
