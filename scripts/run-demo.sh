@@ -9,14 +9,17 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target brevant
 
+# Port 25 needs root for the sink; the program itself runs as the calling user.
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+
 state=${BREVANT_DEMO_DIR:-/tmp/brevant-demo}
 maildir="$state/Maildir"
-mkdir -p "$maildir"
+mkdir -p "$maildir/tmp" "$maildir/new" "$maildir/cur"
 pidfile="$state/sink.pid"
 
 # A sink left over from an earlier run is stopped first, so the command can be repeated.
-if [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
-    kill "$(cat "$pidfile")" 2>/dev/null || true
+if [ -f "$pidfile" ] && $SUDO kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+    $SUDO kill "$(cat "$pidfile")" 2>/dev/null || true
     sleep 0.5
 fi
 if ss -ltn 'sport = :25' 2>/dev/null | grep -q LISTEN; then
@@ -27,10 +30,10 @@ if ss -ltn 'sport = :25' 2>/dev/null | grep -q LISTEN; then
 fi
 
 # aiosmtpd's Mailbox handler stores each message as one file in a Maildir.
-/usr/bin/python3 -m aiosmtpd -n -l 127.0.0.1:25 -c aiosmtpd.handlers.Mailbox "$maildir" \
+$SUDO /usr/bin/python3 -m aiosmtpd -n -l 127.0.0.1:25 -c aiosmtpd.handlers.Mailbox "$maildir" \
     >"$state/sink.log" 2>&1 &
 echo $! >"$pidfile"
-trap 'kill "$(cat "$pidfile")" 2>/dev/null || true; rm -f "$pidfile"' EXIT
+trap '$SUDO kill "$(cat "$pidfile")" 2>/dev/null || true; rm -f "$pidfile"' EXIT
 for _ in $(seq 50); do
     ss -ltn 'sport = :25' | grep -q LISTEN && break
     sleep 0.1
