@@ -144,8 +144,11 @@ public:
     // Makes room for the text up to `end`. The first reservation of a text that starts an empty
     // buffer is exact; anything later grows by half again, so a file that keeps growing while
     // it is read costs amortised constant time per byte.
-    void ensure(qsizetype end)
+    void ensure(qint64 wantedEnd)
     {
+        if (wantedEnd > std::numeric_limits<qsizetype>::max())
+            throw std::bad_alloc(); // beyond what one array can hold on this platform
+        const auto end = qsizetype(wantedEnd);
         if (end <= m_out.size())
             return;
         const qsizetype capacity = m_out.capacity();
