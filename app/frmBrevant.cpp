@@ -31,7 +31,6 @@ QRect twips(int left, int top, int width, int height)
 constexpr qsizetype DataChunk = 256 * 1024;
 constexpr qint64 DataHighWater = 1024 * 1024;
 
-const QString SmtpErrorTitle = QStringLiteral("SMTP Error");
 const QString WinsockErrorTitle = QStringLiteral("Winsock Error");
 
 template <typename W> W *make(QWidget *parent, const char *name, const QRect &rect)
@@ -289,8 +288,8 @@ void frmBrevant::cmdSend_Click()
     Label5->setText(QString::number(job.SentCount));
     if (!started)
         showSmtpError(Smtp::invalidFieldMessage(Smtp::hasLineBreakOrNul(job.HostName)
-                                                    ? Label1->text().chopped(1)
-                                                    : Label2->text().chopped(1)));
+                                                    ? Smtp::HostFieldName.toString()
+                                                    : Smtp::SenderFieldName.toString()));
 }
 
 bool frmBrevant::BeginSession()
@@ -346,15 +345,15 @@ void frmBrevant::handleReply(const QByteArray &reply)
         break;
     case Smtp::Outcome::Refused:
         failDialogue();
-        showSmtpError(QStringLiteral("SMTP Error: ") + Cp1251::toUnicode(action.reply));
+        showSmtpError(Smtp::refusalMessage(action.reply));
         break;
     case Smtp::Outcome::InvalidRecipient:
         failDialogue();
-        showSmtpError(Smtp::invalidFieldMessage(Label3->text().chopped(1)));
+        showSmtpError(Smtp::invalidFieldMessage(Smtp::RecipientFieldName.toString()));
         break;
     case Smtp::Outcome::InvalidSender:
         failDialogue();
-        showSmtpError(Smtp::invalidFieldMessage(Label2->text().chopped(1)));
+        showSmtpError(Smtp::invalidFieldMessage(Smtp::SenderFieldName.toString()));
         break;
     }
 }
@@ -458,7 +457,7 @@ void frmBrevant::Winsock1_Error(qint16 Number, QString &Description, qint32 /*Sc
 
 void frmBrevant::showSmtpError(const QString &text)
 {
-    showBox(QMessageBox::Information, SmtpErrorTitle, text);
+    showBox(QMessageBox::Information, Smtp::ErrorTitle.toString(), text);
 }
 
 void frmBrevant::showBox(QMessageBox::Icon icon, const QString &title, const QString &text)
