@@ -35,9 +35,10 @@ constexpr qsizetype kHeaderStartSize = sizeof(kHeaderStart) - 1;
 constexpr char kTrailer[] = "`\nend\n";
 constexpr qsizetype kTrailerSize = sizeof(kTrailer) - 1;
 
-// The file is read in chunks of whole lines, just under 1 MiB, so that only one chunk of the
-// file is in memory next to the text.
-constexpr qint64 kChunkLines = 23301;
+// The file is read in chunks of whole lines, 128 KiB, so that only one chunk of the file is in
+// memory next to the text, and the chunk is still in the processor's cache when it is encoded
+// (measured faster than 1 MiB chunks).
+constexpr qint64 kChunkLines = 2913;
 constexpr qint64 kChunkBytes = kChunkLines * kLineBytes;
 
 // The character for a 6-bit value: value + 32, with the space (value 0) written as "`".

@@ -257,11 +257,11 @@ TEST(UUEncodeName, HeaderOfACyrillicFileName)
 // ---------------------------------------------------------------------------------------------
 // Reading.
 
-// The file is read in chunks of 23301 lines; lengths on both sides of the chunk ends.
+// The file is read in chunks of 2913 lines; lengths on both sides of the chunk ends.
 TEST(UUEncodeFile, LengthsAroundTheReadChunks)
 {
     QTemporaryDir dir;
-    constexpr qsizetype chunk = 45 * 23301;
+    constexpr qsizetype chunk = 45 * 2913;
     for (qsizetype length :
          {chunk - 1, chunk, chunk + 1, chunk + 45, 2 * chunk, 2 * chunk + 14, qsizetype(3 << 20)}) {
         SCOPED_TRACE(length);
@@ -426,7 +426,7 @@ TEST(UUEncodeDevice, EncodesExactlyTheBytesRead)
 
 TEST(UUEncodeDevice, ShortReads)
 {
-    const QByteArray data = randomBytes(2 * 45 * 23301 + 100, 12);
+    const QByteArray data = randomBytes(2 * 45 * 2913 + 100, 12);
     TrickleDevice device(data, 4093);
     QByteArray out;
     ASSERT_TRUE(MUUEncode::appendDeviceText(device, "t", data.size(), out));
