@@ -56,7 +56,8 @@ QByteArray fileNameOf(QStringView path);
 // when either is negative or the length does not fit in qsizetype.
 qsizetype encodedSize(qsizetype nameBytes, qint64 dataBytes);
 
-// The whole text for bytes already in memory. `name` goes into the header as it is.
+// The whole text for bytes already in memory. `name` goes into the header as it is. Throws
+// std::bad_alloc when memory runs out.
 QByteArray encode(QByteArrayView name, QByteArrayView data);
 
 // Lower-level encoders writing into a buffer the caller has sized; each returns the end of what
