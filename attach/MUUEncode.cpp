@@ -5,24 +5,21 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #endif
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define BREVANT_UU_SSSE3 1
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
+
+// The line encoder is declared with plain C++ types; they are the ones Qt's names stand for.
+static_assert(std::is_same_v<qint64, long long> && std::is_same_v<uchar, unsigned char>);
 
 namespace MUUEncode {
 
@@ -32,89 +29,13 @@ constexpr int kLineBytes = 45;     // file bytes in a full data line
 constexpr int kFullLineChars = 62; // "M", 60 characters, LF
 constexpr char kHeaderStart[] = "begin 664 ";
 constexpr qsizetype kHeaderStartSize = sizeof(kHeaderStart) - 1;
-constexpr char kTrailer[] = "`\nend\n";
-constexpr qsizetype kTrailerSize = sizeof(kTrailer) - 1;
+constexpr qsizetype kTrailerSize = trailerSize;
 
 // The file is read in chunks of whole lines, 128 KiB, so that only one chunk of the file is in
 // memory next to the text, and the chunk is still in the processor's cache when it is encoded
 // (measured faster than 1 MiB chunks).
 constexpr qint64 kChunkLines = 2913;
 constexpr qint64 kChunkBytes = kChunkLines * kLineBytes;
-
-// The character for a 6-bit value: value + 32, with the space (value 0) written as "`".
-constexpr char uuChar(unsigned value)
-{
-    return value == 0 ? '`' : char(value + 32);
-}
-
-// Two output characters for every 12-bit value, so one group of three bytes takes two look-ups
-// and the space substitution costs nothing.
-struct PairTable
-{
-    char pairs[4096][2];
-};
-
-constexpr PairTable makePairTable()
-{
-    PairTable table{};
-    for (unsigned value = 0; value < 4096; ++value) {
-        table.pairs[value][0] = uuChar(value >> 6);
-        table.pairs[value][1] = uuChar(value & 63);
-    }
-    return table;
-}
-
-constexpr PairTable kPairs = makePairTable();
-
-inline void putPair(unsigned value12, char *out)
-{
-    std::memcpy(out, kPairs.pairs[value12], 2);
-}
-
-// Four characters for the 24-bit group `group`.
-inline void putGroup(std::uint32_t group, char *out)
-{
-    putPair(group >> 12, out);
-    putPair(group & 0xfff, out + 2);
-}
-
-inline std::uint32_t loadGroup(const uchar *in)
-{
-    return std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
-}
-
-// Two groups (six bytes) from one eight-byte load; reads in[0..7].
-inline void putTwoGroups(const uchar *in, char *out)
-{
-    std::uint64_t word;
-    std::memcpy(&word, in, 8);
-    word = qFromBigEndian(word);
-    putPair(unsigned(word >> 52), out);
-    putPair(unsigned(word >> 40) & 0xfff, out + 2);
-    putPair(unsigned(word >> 28) & 0xfff, out + 4);
-    putPair(unsigned(word >> 16) & 0xfff, out + 6);
-}
-
-// Groups 1 to 14 in pairs: the eight-byte load at byte 36 ends at byte 43, inside the line.
-template <std::size_t... Pair>
-inline void putFourteenGroups(const uchar *in, char *out, std::index_sequence<Pair...>)
-{
-    (putTwoGroups(in + 6 * Pair, out + 8 * Pair), ...);
-}
-
-inline char *encodeFullLine(const uchar *in, char *out)
-{
-    out[0] = 'M';
-    putFourteenGroups(in, out + 1, std::make_index_sequence<7>{});
-    putGroup(loadGroup(in + 42), out + 57);
-    out[61] = '\n';
-    return out + kFullLineChars;
-}
-
-inline qint64 lastLineChars(int count)
-{
-    return 2 + 4 * ((count + 2) / 3);
-}
 
 // Lets a large text be backed by huge pages where the kernel offers them on request: a 64 MiB
 // file gives 88 MiB of text, and faulting that in as 4 KiB pages costs several times more than
@@ -201,17 +122,6 @@ QString failureText(const QString &path, const QString &reason)
 
 } // namespace
 
-qint64 dataLinesSize(qint64 dataBytes)
-{
-    if (dataBytes < 0)
-        return -1;
-    const qint64 lines = dataBytes / kLineBytes;
-    const qint64 last = lastLineChars(int(dataBytes % kLineBytes));
-    if (lines > (std::numeric_limits<qint64>::max() - last) / kFullLineChars)
-        return -1;
-    return lines * kFullLineChars + last;
-}
-
 qsizetype encodedSize(qsizetype nameBytes, qint64 dataBytes)
 {
     const qint64 lines = dataLinesSize(dataBytes);
@@ -224,113 +134,6 @@ qsizetype encodedSize(qsizetype nameBytes, qint64 dataBytes)
     return qsizetype(fixed + nameBytes + lines);
 }
 
-char *encodeFullLinesPortable(const uchar *data, qint64 lineCount, char *out)
-{
-    for (qint64 i = 0; i < lineCount; ++i) {
-        out = encodeFullLine(data, out);
-        data += kLineBytes;
-    }
-    return out;
-}
-
-namespace {
-
-#ifdef BREVANT_UU_SSSE3
-
-// Sixteen characters from the four groups that start at the bytes `first`, `first` + 3, ...
-// of `in` (the fourth group is a repeat of the third when `first` is 7).
-__attribute__((target("ssse3"))) inline __m128i encodeFourGroups(__m128i in, __m128i spread)
-{
-    // Each 32-bit lane gets the bytes b1 b0 b2 b1 of its group; two multiplications then move
-    // the four 6-bit values of the group into the four bytes of the lane, in output order.
-    in = _mm_shuffle_epi8(in, spread);
-    const __m128i t0 = _mm_and_si128(in, _mm_set1_epi32(0x0fc0fc00));
-    const __m128i t1 = _mm_mulhi_epu16(t0, _mm_set1_epi32(0x04000040));
-    const __m128i t2 = _mm_and_si128(in, _mm_set1_epi32(0x003f03f0));
-    const __m128i t3 = _mm_mullo_epi16(t2, _mm_set1_epi32(0x01000010));
-    const __m128i values = _mm_or_si128(t1, t3);
-    // value + 32, and the value 0 (which would be a space) + 96.
-    const __m128i zero = _mm_cmpeq_epi8(values, _mm_setzero_si128());
-    return _mm_add_epi8(_mm_add_epi8(values, _mm_set1_epi8(32)),
-                        _mm_and_si128(zero, _mm_set1_epi8(64)));
-}
-
-__attribute__((target("ssse3"))) char *encodeFullLinesSsse3(const uchar *data, qint64 lineCount,
-                                                            char *out)
-{
-    const __m128i spread0 = _mm_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
-    const __m128i spread7 =
-        _mm_setr_epi8(8, 7, 9, 8, 11, 10, 12, 11, 14, 13, 15, 14, 14, 13, 15, 14);
-    for (qint64 i = 0; i < lineCount; ++i, data += kLineBytes, out += kFullLineChars) {
-        // Bytes 0-35 in three loads of which 12 bytes each are used, bytes 36-44 from a load of
-        // bytes 29-44, so nothing outside the line is read.
-        const auto *in = reinterpret_cast<const __m128i *>(data);
-        const __m128i a = encodeFourGroups(_mm_loadu_si128(in), spread0);
-        const __m128i b = encodeFourGroups(
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 12)), spread0);
-        const __m128i c = encodeFourGroups(
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 24)), spread0);
-        const __m128i d = encodeFourGroups(
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 29)), spread7);
-        out[0] = 'M';
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 1), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 17), b);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 33), c);
-        // Only twelve characters of `d` belong to the line.
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 49), d);
-        const int last4 = _mm_cvtsi128_si32(_mm_srli_si128(d, 8));
-        std::memcpy(out + 57, &last4, 4);
-        out[61] = '\n';
-    }
-    return out;
-}
-
-bool detectSsse3()
-{
-    __builtin_cpu_init(); // may run before the constructors that would otherwise do it
-    return __builtin_cpu_supports("ssse3");
-}
-
-const bool kHaveSsse3 = detectSsse3();
-
-#endif
-
-} // namespace
-
-char *encodeFullLines(const uchar *data, qint64 lineCount, char *out)
-{
-#ifdef BREVANT_UU_SSSE3
-    if (kHaveSsse3)
-        return encodeFullLinesSsse3(data, lineCount, out);
-#endif
-    return encodeFullLinesPortable(data, lineCount, out);
-}
-
-char *encodeLastLine(const uchar *data, int count, char *out)
-{
-    Q_ASSERT(count >= 0 && count < kLineBytes);
-    *out++ = uuChar(unsigned(count));
-    const int groups = count / 3;
-    for (int g = 0; g < groups; ++g, data += 3, out += 4)
-        putGroup(loadGroup(data), out);
-    if (const int rest = count % 3) {
-        // The last group is filled up with spaces, not zero bytes.
-        uchar padded[3] = {' ', ' ', ' '};
-        std::memcpy(padded, data, size_t(rest));
-        putGroup(loadGroup(padded), out);
-        out += 4;
-    }
-    *out++ = '\n';
-    return out;
-}
-
-char *encodeLines(const uchar *data, qint64 size, char *out)
-{
-    const qint64 lines = size / kLineBytes;
-    out = encodeFullLines(data, lines, out);
-    return encodeLastLine(data + lines * kLineBytes, int(size % kLineBytes), out);
-}
-
 char *writeHeader(QByteArrayView name, char *out)
 {
     std::memcpy(out, kHeaderStart, kHeaderStartSize);
@@ -340,12 +143,6 @@ char *writeHeader(QByteArrayView name, char *out)
     out += name.size();
     *out++ = '\n';
     return out;
-}
-
-char *writeTrailer(char *out)
-{
-    std::memcpy(out, kTrailer, kTrailerSize);
-    return out + kTrailerSize;
 }
 
 QByteArray fileNameOf(QStringView path)

@@ -19,6 +19,8 @@
 #include <QStringView>
 #include <QtGlobal>
 
+#include "UULines.h"
+
 namespace MUUEncode {
 
 struct EncodeResult
@@ -61,29 +63,10 @@ qsizetype encodedSize(qsizetype nameBytes, qint64 dataBytes);
 QByteArray encode(QByteArrayView name, QByteArrayView data);
 
 // Lower-level encoders writing into a buffer the caller has sized; each returns the end of what
-// it wrote.
-
-// Length of the data lines (without header and trailer) for `dataBytes` bytes, last line
-// included; -1 when it does not fit in qint64.
-qint64 dataLinesSize(qint64 dataBytes);
-
-// `lineCount` full lines from 45 * lineCount bytes: 62 * lineCount characters. Uses SSSE3
-// where the processor has it.
-char *encodeFullLines(const uchar *data, qint64 lineCount, char *out);
-
-// The same without processor-specific instructions (the fallback of encodeFullLines).
-char *encodeFullLinesPortable(const uchar *data, qint64 lineCount, char *out);
-
-// The last data line from `count` bytes, 0 <= count <= 44 (padded with spaces).
-char *encodeLastLine(const uchar *data, int count, char *out);
-
-// All data lines for `size` bytes: the full lines and the last line (dataLinesSize(size) chars).
-char *encodeLines(const uchar *data, qint64 size, char *out);
+// it wrote. The line encoder (dataLinesSize, encodeFullLines, encodeFullLinesPortable,
+// encodeLastLine, encodeLines, writeTrailer) is declared in UULines.h.
 
 // "begin 664 <name>" LF.
 char *writeHeader(QByteArrayView name, char *out);
-
-// "`" LF "end" LF.
-char *writeTrailer(char *out);
 
 } // namespace MUUEncode
