@@ -240,8 +240,8 @@ EncodeResult UUEncodeFile(const QString &path)
         result.text = QByteArray();
         return result;
     }
-    // A file that shrank after its length was taken leaves unused room; give it back (a
-    // shrinking reallocation, so no second copy of the text).
+    // A file whose length changed while it was read leaves unused room (shrunk, or grown by
+    // half again); give it back (a shrinking reallocation, so no second copy of the text).
     if (result.text.capacity() - result.text.size() > 64 * 1024) {
         try {
             result.text.squeeze();
