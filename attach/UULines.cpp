@@ -24,10 +24,9 @@ static_assert(sizeof(kTrailer) - 1 == trailerSize);
 inline std::uint64_t loadBigEndian64(const unsigned char *in)
 {
     // Compilers turn this into one load and a byte swap.
-    std::uint64_t word = 0;
-    for (int i = 0; i < 8; ++i)
-        word = word << 8 | in[i];
-    return word;
+    return std::uint64_t(in[0]) << 56 | std::uint64_t(in[1]) << 48 | std::uint64_t(in[2]) << 40 |
+           std::uint64_t(in[3]) << 32 | std::uint64_t(in[4]) << 24 | std::uint64_t(in[5]) << 16 |
+           std::uint64_t(in[6]) << 8 | std::uint64_t(in[7]);
 }
 
 // The character for a 6-bit value: value + 32, with the space (value 0) written as "`".
