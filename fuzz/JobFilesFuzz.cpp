@@ -30,6 +30,7 @@ namespace {
 std::vector<QByteArray> referenceLines(QByteArrayView data)
 {
     std::vector<QByteArray> lines;
+    lines.reserve(std::size_t(data.count('\r')) + 1);
     QByteArray line;
     bool open = false;
     for (qsizetype i = 0; i < data.size(); ++i) {
@@ -62,6 +63,7 @@ QTemporaryDir &jobDirectory()
 void checkLineReader(QByteArrayView data, const std::vector<QByteArray> &lines, unsigned stopAt)
 {
     std::vector<QByteArray> seen;
+    seen.reserve(lines.size());
     const std::size_t count = JobLines::forEachLine(data, [&](QByteArrayView line) {
         seen.push_back(line.toByteArray());
         return true;

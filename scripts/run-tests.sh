@@ -1,12 +1,43 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds brevant and runs every test with CTest.
-# Exits non-zero when any test fails.
+# Installs what is missing, builds brevant and runs every test with CTest, three times over:
+#   build       the program as it ships, every test (the package test included);
+#   build-asan  the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+#               (without the benchmarks and the package, which an instrumented build cannot
+#               make); any sanitizer report fails its test;
+#   build-fuzz  the fuzz targets, built with clang and libFuzzer, each run for a minute from
+#               its committed seed corpus (ctest label "fuzz").
+# Exits non-zero when any test of any pass fails; every pass runs even after a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+failed=()
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 900
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 900 || failed+=(build)
+
+# Sanitizers. Qt's own libraries are not instrumented; only our code is checked, and leaks
+# are looked for at every test's exit. A failed allocation returns null instead of stopping
+# the program, so that the tests of files too large for memory see it as Qt reports it.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVANT_SANITIZE=ON \
+    -DBREVANT_BUILD_BENCH=OFF
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE "^(package|fuzz)$" ||
+    failed+=(build-asan)
+
+# Fuzzing: only the fuzz targets and the libraries they use are built here.
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DBREVANT_FUZZ=ON -DBREVANT_BUILD_BENCH=OFF
+cmake --build build-fuzz -j"$jobs" --target brevant_fuzz_targets
+ctest --test-dir build-fuzz --output-on-failure -j"$jobs" -L "^fuzz$" || failed+=(build-fuzz)
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Tests failed in: ${failed[*]}" >&2
+    exit 1
+fi
+echo "All tests passed: plain, sanitizers and fuzzing."
