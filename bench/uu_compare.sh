@@ -31,6 +31,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 input=$tmp/random.bin
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$input"
+sync "$input" # no write-back of the new file during the timed runs
 
 # The tool's text must decode to the file (this also brings the file into the page cache).
 "$tool" "$input" >"$tmp/random.uu"
@@ -42,12 +43,14 @@ fi
 rm -f "$tmp/random.uu" "$tmp/decoded.bin"
 uuencode "$input" random.bin >/dev/null
 
-# Wall time of one run in microseconds (EPOCHREALTIME: no extra process around the run).
-elapsed_us() {
+# Wall time of one run in microseconds, left in $elapsed (EPOCHREALTIME and no command
+# substitution: no extra process around the run).
+elapsed=0
+time_run() {
     local start=$EPOCHREALTIME
     "$@" >/dev/null
     local end=$EPOCHREALTIME
-    echo $(( (${end/./} - ${start/./}) ))
+    elapsed=$(( ${end/./} - ${start/./} ))
 }
 
 median() {
@@ -58,8 +61,10 @@ median() {
 ours=()
 gnu=()
 for (( i = 0; i < runs; i++ )); do
-    ours+=("$(elapsed_us "$tool" "$input")")
-    gnu+=("$(elapsed_us uuencode "$input" random.bin)")
+    time_run "$tool" "$input"
+    ours+=("$elapsed")
+    time_run uuencode "$input" random.bin
+    gnu+=("$elapsed")
 done
 
 ours_median=$(median "${ours[@]}")
