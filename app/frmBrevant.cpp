@@ -336,8 +336,15 @@ void frmBrevant::handleReply(const QByteArray &reply)
         Winsock1->write(action.send);
         if (action.startData)
             pumpData();
-        armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
-                                                                    : m_options.replyTimeout);
+        else
+            // A command goes to the system now rather than at the next turn of the event
+            // loop, which saves a wait for every command of every message. The data is fed
+            // as the socket drains (see pumpData).
+            Winsock1->flush();
+        // A write that failed has ended the dialogue already (onSocketError).
+        if (m_dialogueOpen)
+            armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
+                                                                        : m_options.replyTimeout);
         break;
     case Smtp::Outcome::Over:
         finishDialogue();
