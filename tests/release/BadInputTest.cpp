@@ -109,7 +109,7 @@ struct Expected
     QStringList startupProblems; // lines the start-up box must hold; empty: no box
     QByteArray commands;         // what the server receives before the data
     QByteArray subject;          // with its line breaks as LF
-    QByteArray body;             // the message text after the start-up notice, line ends as LF
+    QByteArray body;             // the notice (for a long list) and the message, ends as LF
 };
 
 Expected expectedFor(const Job &job, const QString &attachmentProblem = {})
