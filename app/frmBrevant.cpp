@@ -131,6 +131,8 @@ void frmBrevant::createControls()
     Frame2->setTitle(QStringLiteral("Отправлено:"));
     Label5 = make<QLabel>(Frame2, "Label5", twips(240, 240, 1575, 255));
     Label5->setText(QStringLiteral("0"));
+    // The counter keeps its size whatever it shows, so a new count repaints only itself.
+    Label5->setFixedSize(Label5->size());
 
     for (QPushButton *button : {cmdNew, cmdSend, cmdAddFile, cmdRemove, Command1}) {
         button->setAutoDefault(false);

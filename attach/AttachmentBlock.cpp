@@ -11,8 +11,9 @@ AttachmentBlockResult BuildAttachmentBlock(int count,
     AttachmentBlockResult result;
     for (int i = 0; i < count; ++i) {
         const QString path = selectEntry(i);
-        // Each file is encoded straight into the block, so no file's text is held twice.
-        QString error = MUUEncode::appendFileText(path, result.block);
+        // Each file is encoded straight into the block, with room kept for the CR LF behind
+        // it, so that no file's text is ever held twice.
+        QString error = MUUEncode::appendFileText(path, result.block, 2);
         if (error.isNull()) {
             try {
                 result.block.append("\r\n", 2);

@@ -174,7 +174,8 @@ QByteArray encode(QByteArrayView name, QByteArrayView data)
     return text;
 }
 
-bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSize, QByteArray &out)
+bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSize, QByteArray &out,
+                      qsizetype spareAfter)
 {
     const qsizetype start = out.size();
     try {
@@ -184,6 +185,12 @@ bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSiz
             throw std::bad_alloc();
 
         Output text(out, start);
+        if (spareAfter > 0 &&
+            spareAfter <= std::numeric_limits<qsizetype>::max() - start - expected &&
+            out.capacity() < start + expected + spareAfter) {
+            out.reserve(start + expected + spareAfter);
+            adviseHugePages(out.data(), out.capacity());
+        }
         text.ensure(start + expected);
         text.advanceTo(writeHeader(name, text.at()));
 
@@ -213,7 +220,7 @@ bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSiz
     }
 }
 
-QString appendFileText(const QString &path, QByteArray &out)
+QString appendFileText(const QString &path, QByteArray &out, qsizetype spareAfter)
 {
     const qsizetype start = out.size();
     try {
@@ -223,7 +230,7 @@ QString appendFileText(const QString &path, QByteArray &out)
             return failureText(path, FileRead::reason(file));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return failureText(path, FileRead::reason(file));
-        if (!appendDeviceText(file, fileNameOf(path), file.size(), out))
+        if (!appendDeviceText(file, fileNameOf(path), file.size(), out, spareAfter))
             return failureText(path, FileRead::reason(file));
         return QString();
     } catch (const std::bad_alloc &) {

@@ -38,15 +38,19 @@ EncodeResult UUEncodeFile(const QString &path);
 
 // Appends the encoded text of the file at `path` to `out`, growing it as needed. Returns a null
 // string on success; on failure the error message, with `out` back at its former size. Lets a
-// caller collect several files in one buffer without copying each file's text.
-QString appendFileText(const QString &path, QByteArray &out);
+// caller collect several files in one buffer without copying each file's text. `spareAfter`
+// bytes of room are kept behind the text, so that a caller appending that much afterwards
+// does not make the whole buffer move.
+QString appendFileText(const QString &path, QByteArray &out, qsizetype spareAfter = 0);
 
 // The text of the bytes read from `device` (open for reading) up to its end, appended to `out`
 // under the header name `name`. `expectedSize`, the input length taken before reading, sizes
 // the text once; when the input turns out longer the text grows, when shorter it is cut, and
 // either way it encodes exactly the bytes read. Returns false on a read error, and throws
 // std::bad_alloc when memory runs out; in both cases `out` is back at its former size.
-bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSize, QByteArray &out);
+// `spareAfter` as for appendFileText().
+bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSize, QByteArray &out,
+                      qsizetype spareAfter = 0);
 
 // The name for the header line: the text after the last path separator ("/" on POSIX systems;
 // "\" and "/" on Windows), or the whole path when it holds none, as Windows-1251 bytes. A
