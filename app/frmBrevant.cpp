@@ -15,6 +15,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <limits>
+
 namespace {
 
 // The window was designed in twips; at 96 dots per inch a pixel is 15 of them.
@@ -69,7 +71,14 @@ frmBrevant::frmBrevant() : frmBrevant(Options{})
 {
 }
 
-frmBrevant::~frmBrevant() = default;
+frmBrevant::~frmBrevant()
+{
+    // The socket goes down with the window's children, after this object has stopped being a
+    // frmBrevant: it must not report its close to the window any more.
+    Winsock1->disconnect(this);
+    m_probe.release();
+    Winsock1->abort();
+}
 
 void frmBrevant::createControls()
 {
@@ -88,6 +97,8 @@ void frmBrevant::createControls()
     txtSender = make<QLineEdit>(this, "txtSender", twips(1440, 480, 3015, 285));
     txtSender->setToolTip(QStringLiteral("Ваш e-mail. Загружается из файла sender.txt"));
     txtRecipient = make<QLineEdit>(this, "txtRecipient", twips(1440, 840, 3015, 285));
+    // The recipient is read back from this box when it is sent: it must hold any job line whole.
+    txtRecipient->setMaxLength(std::numeric_limits<int>::max());
     txtRecipient->setToolTip(QStringLiteral("Адреса загружаются из файла mail.txt"));
     txtSubject = make<QLineEdit>(this, "txtSubject", twips(1440, 1200, 3015, 285));
     txtSubject->setToolTip(QStringLiteral("Тема. Заголовок письма. Загружается из файла tema.txt"));

@@ -43,7 +43,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include <sys/resource.h>
+#include <ctime>
 
 namespace {
 
@@ -199,13 +199,10 @@ private:
     std::optional<frmBrevant> w;
 };
 
-// User and system processor time of this process so far.
+// Processor time of this process so far (user and system, where the C library counts both).
 double cpuSeconds()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(std::clock()) / CLOCKS_PER_SEC;
 }
 
 // --- rate ------------------------------------------------------------------------------------

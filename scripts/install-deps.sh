@@ -10,11 +10,11 @@ packages=(
     # fuzzing and sanitizers
     clang libclang-rt-14-dev
     # a font that shows Cyrillic, and a display for machines without one
-    fonts-dejavu-core fonts-liberation2 xvfb xauth x11-utils imagemagick
+    fonts-dejavu-core fonts-liberation2 xvfb xauth x11-utils xdotool imagemagick
     # mail peers for the demo, the tests and the benchmarks
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
     # packaging
-    dpkg-dev file
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()

@@ -17,7 +17,11 @@
 #include <functional>
 
 #include <memory>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 class ScriptedServer : public QObject
 {
@@ -133,7 +137,8 @@ private:
         case Act::Reset: {
             // Linger with a zero time-out: closing then sends a reset instead of a FIN.
             const struct linger off = {1, 0};
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+            ::setsockopt(decltype(::socket(0, 0, 0))(socket->socketDescriptor()), SOL_SOCKET,
+                         SO_LINGER, reinterpret_cast<const char *>(&off), sizeof off);
             socket->abort();
             return;
         }
