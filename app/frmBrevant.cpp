@@ -99,6 +99,8 @@ void frmBrevant::createControls()
     txtRecipient = make<QLineEdit>(this, "txtRecipient", twips(1440, 840, 3015, 285));
     // The recipient is read back from this box when it is sent: it must hold any job line whole.
     txtRecipient->setMaxLength(std::numeric_limits<int>::max());
+    // Repainted after every message of a series: being opaque spares painting what lies under.
+    txtRecipient->setAutoFillBackground(true);
     txtRecipient->setToolTip(QStringLiteral("Адреса загружаются из файла mail.txt"));
     txtSubject = make<QLineEdit>(this, "txtSubject", twips(1440, 1200, 3015, 285));
     txtSubject->setToolTip(QStringLiteral("Тема. Заголовок письма. Загружается из файла tema.txt"));
@@ -142,8 +144,10 @@ void frmBrevant::createControls()
     Frame2->setTitle(QStringLiteral("Отправлено:"));
     Label5 = make<QLabel>(Frame2, "Label5", twips(240, 240, 1575, 255));
     Label5->setText(QStringLiteral("0"));
-    // The counter keeps its size whatever it shows, so a new count repaints only itself.
+    // The counter keeps its size whatever it shows and paints its own background, so a new
+    // count repaints only itself, not the frame around it.
     Label5->setFixedSize(Label5->size());
+    Label5->setAutoFillBackground(true);
 
     for (QPushButton *button : {cmdNew, cmdSend, cmdAddFile, cmdRemove, Command1}) {
         button->setAutoDefault(false);
