@@ -423,20 +423,10 @@ void frmBrevant::onSocketError()
 {
     if (!m_dialogueOpen)
         return; // a close after the dialogue has ended is no error
-    if (m_session.delivered()) {
-        // The server has the message; however the line ends now, the message is done.
-        failDialogue();
-        endMessage();
-        return;
-    }
-    const WinsockErrors::Error error =
-        m_probe.wasReset()
-            ? WinsockErrors::connectionReset()
-            : WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString());
-    failDialogue();
-    QString description = error.description;
-    bool cancelDisplay = false;
-    Winsock1_Error(qint16(error.number), description, 0, QString(), QString(), 0, cancelDisplay);
+    // Read before the socket is closed: the probe sees the connection only while it is open.
+    breakDialogue(m_probe.wasReset()
+                      ? WinsockErrors::connectionReset()
+                      : WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString()));
 }
 
 void frmBrevant::onDisconnected()
@@ -449,15 +439,18 @@ void frmBrevant::onDisconnected()
 
 void frmBrevant::onTimeout()
 {
-    if (!m_dialogueOpen)
-        return;
+    if (m_dialogueOpen)
+        breakDialogue(WinsockErrors::timedOut());
+}
+
+void frmBrevant::breakDialogue(const WinsockErrors::Error &error)
+{
+    failDialogue();
     if (m_session.delivered()) {
-        failDialogue();
+        // The server has the message; however the line ends now, the message is done.
         endMessage();
         return;
     }
-    failDialogue();
-    const WinsockErrors::Error error = WinsockErrors::timedOut();
     QString description = error.description;
     bool cancelDisplay = false;
     Winsock1_Error(qint16(error.number), description, 0, QString(), QString(), 0, cancelDisplay);

@@ -4,6 +4,7 @@
 #include "ConnectionProbe.h"
 #include "MailingJob.h"
 #include "Session.h"
+#include "WinsockErrors.h"
 
 #include <QByteArray>
 #include <QFont>
@@ -119,6 +120,9 @@ private:
     void onSocketError();
     void onDisconnected();
     void onTimeout();
+    // Ends a dialogue that broke off: the message counts if the server had already accepted
+    // it, otherwise the "Winsock Error" box reports `error`.
+    void breakDialogue(const WinsockErrors::Error &error);
     void armTimeout(std::chrono::milliseconds limit);
 
     Options m_options;

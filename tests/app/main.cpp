@@ -1,4 +1,5 @@
-// Runs the window tests inside a QApplication on Qt's offscreen platform.
+// Runs tests of the window inside a QApplication on Qt's offscreen platform, in the
+// program's default font. Shared by the window, end-to-end and bad-input test programs.
 #include "frmBrevant.h"
 
 #include <QApplication>
