@@ -4,7 +4,6 @@
 #include "FileRead.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
@@ -224,10 +223,11 @@ QString appendFileText(const QString &path, QByteArray &out, qsizetype spareAfte
 {
     const qsizetype start = out.size();
     try {
+        // A folder, a pipe or a device is refused before it is opened: a folder opens and
+        // reads as empty on some systems, a pipe can block the open, a device never ends.
+        if (const QString refused = FileRead::refusal(path); !refused.isNull())
+            return failureText(path, refused);
         QFile file(path);
-        // A folder is refused before it is opened: on some systems it opens and reads as empty.
-        if (QFileInfo(path).isDir())
-            return failureText(path, FileRead::reason(file));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return failureText(path, FileRead::reason(file));
         if (!appendDeviceText(file, fileNameOf(path), file.size(), out, spareAfter))

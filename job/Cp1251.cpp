@@ -48,17 +48,22 @@ QString toUnicode(QByteArrayView bytes)
     return text;
 }
 
+int byteOf(char32_t character)
+{
+    // Only U+0000 itself maps to the byte 0; a zero in the table means "not in the code page".
+    if (character >= kReverse.byteOf.size())
+        return -1;
+    const unsigned char b = kReverse.byteOf[character];
+    return b != 0 || character == 0 ? b : -1;
+}
+
 QByteArray fromUnicode(QStringView text)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char *out = bytes.data();
     for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        // Only U+0000 itself maps to the byte 0; a zero in the table means "not in the code page".
-        unsigned char b = u < kReverse.byteOf.size() ? kReverse.byteOf[u] : 0;
-        if (b == 0 && u != 0)
-            b = '?';
-        *out++ = static_cast<char>(b);
+        const int b = byteOf(ch.unicode());
+        *out++ = b < 0 ? '?' : static_cast<char>(b);
     }
     return bytes;
 }

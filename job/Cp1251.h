@@ -18,4 +18,7 @@ QString toUnicode(QByteArrayView bytes);
 // Text to bytes. A character the code page lacks becomes '?'.
 QByteArray fromUnicode(QStringView text);
 
+// The byte of one character, or -1 when the code page lacks it.
+int byteOf(char32_t character);
+
 } // namespace Cp1251

@@ -6,13 +6,23 @@
 
 namespace FileRead {
 
-QString reason(const QFile &file)
+QString refusal(const QString &path)
 {
-    const QFileInfo info(file.fileName());
+    const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("файл не найден");
     if (info.isDir())
         return QStringLiteral("это папка, а не файл");
+    if (!info.isFile())
+        return QStringLiteral("это не обычный файл, а канал, устройство или сокет");
+    return QString();
+}
+
+QString reason(const QFile &file)
+{
+    const QString refused = refusal(file.fileName());
+    if (!refused.isNull())
+        return refused;
     switch (file.error()) {
     case QFileDevice::PermissionsError:
         return QStringLiteral("нет прав на чтение");
@@ -23,7 +33,7 @@ QString reason(const QFile &file)
     default:
         break;
     }
-    if (!info.isReadable())
+    if (!QFileInfo(file.fileName()).isReadable())
         return QStringLiteral("нет прав на чтение");
     return QStringLiteral("не удалось прочитать (%1)").arg(file.errorString());
 }
@@ -37,10 +47,9 @@ Result readAll(const QString &path)
 {
     Result result;
     QFile file(path);
-    if (QFileInfo(path).isDir()) {
-        result.error = reason(file);
+    result.error = refusal(path);
+    if (!result.error.isNull())
         return result;
-    }
     if (!file.open(QIODevice::ReadOnly)) {
         result.error = reason(file);
         return result;

@@ -15,8 +15,14 @@ struct Result
 };
 
 // Reads the file at `path` in binary mode. Never throws: a missing file, a folder, a file
-// without permission, a read error or a file too large for memory all come back as `error`.
+// that is not a regular file, a file without permission, a read error or a file too large
+// for memory all come back as `error`.
 Result readAll(const QString &path);
+
+// Why the file at `path` must not be opened for reading, or a null string when it may: it is
+// missing, a folder, or not a regular file at all (a named pipe, a device, a socket), which
+// could block the open or the reads for ever, or never reach its end.
+QString refusal(const QString &path);
 
 // The Russian reason for the failure that `file` last reported (after open() or read()).
 // Distinguishes a missing file, a folder and a lack of permission from other errors.

@@ -1,11 +1,13 @@
 #include "MailingJob.h"
 
 #include "FileRead.h"
+#include "JobEncoding.h"
 #include "JobLines.h"
 
 #include <QDir>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 // A literal rather than a QByteArray object, so that the notice can be built during static
@@ -30,7 +32,7 @@ MailingJob::MailingJob(QString directory)
 {
 }
 
-bool MailingJob::readJobFile(const char *name, QByteArray &data)
+bool MailingJob::readJobFile(const char *name, QByteArray &data, qsizetype usedLines)
 {
     const QString fileName = QString::fromLatin1(name);
     const QString path = m_directory.isEmpty() ? fileName : QDir(m_directory).filePath(fileName);
@@ -39,14 +41,19 @@ bool MailingJob::readJobFile(const char *name, QByteArray &data)
         m_problems.append({fileName, read.error});
         return false;
     }
-    data = std::move(read.data);
+    JobEncoding::Text text = JobEncoding::toCp1251(std::move(read.data));
+    for (const JobEncoding::Unmapped &u : text.unmapped) {
+        if (u.line <= usedLines)
+            m_unmapped.append({fileName, u.line, u.characters});
+    }
+    data = std::move(text.bytes);
     return true;
 }
 
 QByteArray MailingJob::readFirstLine(const char *name)
 {
     QByteArray data;
-    if (!readJobFile(name, data))
+    if (!readJobFile(name, data, 1))
         return {};
     return JobLines::firstLine(data).toByteArray();
 }
@@ -56,7 +63,7 @@ void MailingJob::LoadRecipients()
     QByteArray data;
     int i = 0;
     m_recipientsLeftOut = 0;
-    if (readJobFile(RecipientsFile, data)) {
+    if (readJobFile(RecipientsFile, data, RecipientCapacity)) {
         const std::size_t lines = JobLines::forEachLine(data, [&](QByteArrayView line) {
             if (i == RecipientCapacity)
                 return false; // the table is full: count the rest below, store nothing
@@ -94,11 +101,10 @@ void MailingJob::LoadMessage()
 {
     MessageText.clear();
     QByteArray data;
-    if (!readJobFile(MessageFile, data))
+    if (!readJobFile(MessageFile, data, std::numeric_limits<qsizetype>::max()))
         return;
-    // Each line gets CR LF in front. A CR LF terminator in the file turns into the next
-    // line's CR LF, so the text grows only by the first CR LF and by one byte for every
-    // line that ended with a CR alone.
+    // Each line gets CR LF in front, whatever ended it in the file. The text is sized in a
+    // first pass, so that it is allocated once.
     qsizetype size = 0;
     JobLines::forEachLine(data, [&size](QByteArrayView line) {
         size += 2 + line.size();
@@ -129,6 +135,7 @@ void MailingJob::SetStartValues()
 void MailingJob::LoadAll()
 {
     m_problems.clear();
+    m_unmapped.clear();
     LoadRecipients();
     LoadHost();
     LoadSender();

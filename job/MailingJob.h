@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -14,6 +15,14 @@ struct JobFileProblem
 {
     QString fileName; // bare name, such as "mail.txt"
     QString reason;   // Russian, ready for a message box
+};
+
+// Characters of a UTF-8 job file that Windows-1251 lacks; they are sent as "?".
+struct UnmappedCharacters
+{
+    QString fileName;
+    qsizetype line;         // 1 for the first line
+    QStringList characters; // one character each
 };
 
 class MailingJob
@@ -35,7 +44,8 @@ public:
     explicit MailingJob(QString directory = QString());
 
     // Each loader opens its file, reads it and closes it. A file that cannot be read leaves
-    // its value empty and is recorded in problems().
+    // its value empty and is recorded in problems(). A UTF-8 file is converted to Windows-1251
+    // (see JobEncoding.h).
     void LoadRecipients();
     void LoadHost();
     void LoadSender();
@@ -49,6 +59,9 @@ public:
 
     // The files that could not be read, in the order they were tried.
     const QList<JobFileProblem> &problems() const { return m_problems; }
+    // Characters that were loaded as "?", by file and line, in loading order; only lines that
+    // are used count (the first line of smtp.txt, sender.txt and tema.txt).
+    const QList<UnmappedCharacters> &unmapped() const { return m_unmapped; }
     // Lines of mail.txt past the table's capacity, which were not loaded.
     qsizetype recipientsLeftOut() const { return m_recipientsLeftOut; }
     // The recipient at `index`, or an empty value outside the table.
@@ -65,10 +78,12 @@ public:
     QByteArray MailBody;
 
 private:
-    bool readJobFile(const char *name, QByteArray &data);
+    // Reads and converts the file; characters lost on lines up to `usedLines` are recorded.
+    bool readJobFile(const char *name, QByteArray &data, qsizetype usedLines);
     QByteArray readFirstLine(const char *name);
 
     QString m_directory;
     QList<JobFileProblem> m_problems;
+    QList<UnmappedCharacters> m_unmapped;
     qsizetype m_recipientsLeftOut = 0;
 };

@@ -1,0 +1,147 @@
+#include "JobEncoding.h"
+
+#include "Cp1251.h"
+#include "JobLines.h"
+
+#include <cstring>
+
+namespace JobEncoding {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Offset of the first byte at or after `from` that is not ASCII, or the size of `data`.
+qsizetype findNonAscii(QByteArrayView data, qsizetype from)
+{
+    const char *const begin = data.data();
+    const char *p = begin + from;
+    const char *const end = begin + data.size();
+    // Eight bytes at a time while they are all ASCII.
+    for (; end - p >= 8; p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080ull)
+            break;
+    }
+    while (p < end && static_cast<unsigned char>(*p) < 0x80)
+        ++p;
+    return p - begin;
+}
+
+// Decodes the UTF-8 sequence at `p` (a byte of 0x80 or above) strictly: no overlong forms, no
+// surrogates, nothing above U+10FFFF. Returns its length and sets `cp`, or returns 0 when the
+// bytes are no such sequence.
+int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t &cp)
+{
+    const unsigned char b0 = p[0];
+    int length;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        cp = b0 & 0x0F;
+        if (b0 == 0xE0)
+            low = 0xA0;
+        else if (b0 == 0xED)
+            high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        cp = b0 & 0x07;
+        if (b0 == 0xF0)
+            low = 0x90;
+        else if (b0 == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (end - p < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    return length;
+}
+
+// Where a character was replaced by "?", by its offset in the converted text.
+struct Replaced
+{
+    qsizetype offset;
+    char32_t character;
+};
+
+QList<Unmapped> byLine(QByteArrayView text, const QList<Replaced> &replaced)
+{
+    QList<Unmapped> lines;
+    qsizetype next = 0; // the first replacement not yet placed
+    qsizetype line = 0;
+    JobLines::forEachLine(text, [&](QByteArrayView l) {
+        ++line;
+        const qsizetype lineEnd = (l.data() - text.data()) + l.size();
+        for (; next < replaced.size() && replaced[next].offset < lineEnd; ++next) {
+            const QString ch = QString::fromUcs4(&replaced[next].character, 1);
+            if (lines.isEmpty() || lines.last().line != line)
+                lines.append(Unmapped{line, QStringList()});
+            if (!lines.last().characters.contains(ch))
+                lines.last().characters += ch;
+        }
+        return next < replaced.size();
+    });
+    return lines;
+}
+
+} // namespace
+
+Text toCp1251(QByteArray data)
+{
+    Text text;
+    const bool bom = data.startsWith("\xEF\xBB\xBF");
+    const qsizetype start = bom ? 3 : 0;
+    qsizetype pos = findNonAscii(data, start);
+    if (pos == data.size() && !bom) {
+        text.bytes = std::move(data); // ASCII reads the same either way
+        return text;
+    }
+
+    // Converted as UTF-8 into a text that can only be shorter; given up (unless the file says
+    // it is UTF-8) at the first byte that is not UTF-8.
+    QByteArray out(data.size() - start, Qt::Uninitialized);
+    QList<Replaced> replaced;
+    const auto *in = reinterpret_cast<const unsigned char *>(data.constData());
+    const auto *const end = in + data.size();
+    char *dst = out.data();
+    qsizetype from = start;
+    while (from < data.size()) {
+        std::memcpy(dst, in + from, std::size_t(pos - from));
+        dst += pos - from;
+        if (pos == data.size())
+            break;
+        char32_t cp;
+        int length = decodeUtf8(in + pos, end, cp);
+        if (length == 0) {
+            if (!bom) {
+                text.bytes = std::move(data); // not UTF-8: Windows-1251 as it is
+                return text;
+            }
+            length = 1;
+            cp = kReplacement;
+        }
+        const int b = Cp1251::byteOf(cp);
+        if (b < 0)
+            replaced.append({dst - out.constData(), cp});
+        *dst++ = b < 0 ? '?' : char(b);
+        from = pos + length;
+        pos = findNonAscii(data, from);
+    }
+    out.truncate(dst - out.constData());
+    text.unmapped = byLine(out, replaced);
+    text.bytes = std::move(out);
+    text.fromUtf8 = true;
+    return text;
+}
+
+} // namespace JobEncoding
