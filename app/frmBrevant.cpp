@@ -12,9 +12,11 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -191,14 +193,13 @@ void frmBrevant::wireEvents()
         // Commands are small and each waits for its reply: send them without delay.
         Winsock1->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_probe.attach(Winsock1->socketDescriptor());
-        armTimeout(m_options.replyTimeout);
+        armTimeout(m_options.timeouts.reply);
     });
     connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
         if (m_dialogueOpen && m_session.step() == 5 && !m_session.dataFinished())
             pumpData();
         if (m_dialogueOpen)
-            armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
-                                                                        : m_options.replyTimeout);
+            armTimeout(m_session.replyTimeout(m_options.timeouts));
     });
     connect(m_timeout, &QTimer::timeout, this, &frmBrevant::onTimeout);
 }
@@ -221,7 +222,7 @@ void frmBrevant::Form_Load()
     txtMessage->setPlainText(Cp1251::toUnicode(job.MessageText));
     txtHost->setText(Cp1251::toUnicode(job.HostName));
 
-    if (!job.problems().isEmpty() || job.recipientsLeftOut() > 0)
+    if (!job.problems().isEmpty() || !job.unmapped().isEmpty() || job.recipientsLeftOut() > 0)
         QTimer::singleShot(0, this, &frmBrevant::reportJobProblems);
 }
 
@@ -238,6 +239,21 @@ void frmBrevant::reportJobProblems()
                      .arg(QLatin1String(MailingJob::RecipientsFile))
                      .arg(MailingJob::RecipientCapacity)
                      .arg(job.recipientsLeftOut());
+    }
+    if (!job.unmapped().isEmpty()) {
+        // A whole file in another script would fill the screen: the first lines tell enough.
+        constexpr qsizetype Shown = 10;
+        const QList<UnmappedCharacters> &unmapped = job.unmapped();
+        lines << QStringLiteral("Этих символов нет в кодировке Windows-1251, они будут "
+                                "отправлены как «?»:");
+        for (qsizetype i = 0; i < std::min(Shown, unmapped.size()); ++i) {
+            lines << QStringLiteral("%1, строка %2: %3")
+                         .arg(unmapped[i].fileName)
+                         .arg(unmapped[i].line)
+                         .arg(unmapped[i].characters.join(QLatin1Char(' ')));
+        }
+        if (unmapped.size() > Shown)
+            lines << QStringLiteral("и ещё в %1 строках.").arg(unmapped.size() - Shown);
     }
     showBox(QMessageBox::Warning, windowTitle(), lines.join(QLatin1Char('\n')));
 }
@@ -300,29 +316,36 @@ void frmBrevant::cmdSend_Click()
     }
     AttachmentBlock = std::move(built.block);
 
-    const bool started = BeginSession();
+    const QString notStarted = BeginSession();
     ++job.SentCount;
     Label5->setText(QString::number(job.SentCount));
-    if (!started)
-        showSmtpError(Smtp::invalidFieldMessage(Smtp::hasLineBreakOrNul(job.HostName)
-                                                    ? Smtp::HostFieldName.toString()
-                                                    : Smtp::SenderFieldName.toString()));
+    if (!notStarted.isNull())
+        showSmtpError(notStarted);
 }
 
-bool frmBrevant::BeginSession()
+QString frmBrevant::BeginSession()
 {
     Winsock1->abort();
     m_replies.clear();
     m_session.reset();
     if (Smtp::hasLineBreakOrNul(job.HostName))
-        return false;
-    if (m_session.begin({job.SenderAddress, job.SubjectLine, job.MailBody,
-                         std::exchange(AttachmentBlock, {})}) != Smtp::Outcome::Continue)
-        return false;
+        return Smtp::invalidFieldMessage(Smtp::HostFieldName.toString());
+    const QDateTime now = m_options.clock ? m_options.clock() : QDateTime::currentDateTime();
+    const quint64 random =
+        m_options.random ? m_options.random() : QRandomGenerator::system()->generate64();
+    switch (m_session.begin({job.SenderAddress, job.SubjectLine, job.MailBody,
+                             std::exchange(AttachmentBlock, {}), now, random})) {
+    case Smtp::Outcome::Continue:
+        break;
+    case Smtp::Outcome::EmptySender:
+        return Smtp::emptyFieldMessage(Smtp::SenderFieldName.toString());
+    default:
+        return Smtp::invalidFieldMessage(Smtp::SenderFieldName.toString());
+    }
     m_dialogueOpen = true;
     Winsock1->connectToHost(Cp1251::toUnicode(Smtp::trimmed(job.HostName)), m_options.port);
-    armTimeout(m_options.connectTimeout);
-    return true;
+    armTimeout(m_options.timeouts.connect);
+    return QString();
 }
 
 void frmBrevant::Command1_Click()
@@ -345,8 +368,9 @@ void frmBrevant::Winsock1_DataArrival(qint32 /*bytesTotal*/)
 
 void frmBrevant::handleReply(const QByteArray &reply)
 {
-    const Smtp::Action action =
-        m_session.onReply(reply, [this] { return Cp1251::fromUnicode(txtRecipient->text()); });
+    const Smtp::Action action = m_session.onReply(
+        reply, [this] { return Cp1251::fromUnicode(txtRecipient->text()); },
+        Winsock1->bytesToWrite());
     switch (action.outcome) {
     case Smtp::Outcome::Continue:
     case Smtp::Outcome::Delivered:
@@ -360,8 +384,7 @@ void frmBrevant::handleReply(const QByteArray &reply)
             Winsock1->flush();
         // A write that failed has ended the dialogue already (onSocketError).
         if (m_dialogueOpen)
-            armTimeout(m_session.replyTimeout() == Smtp::DataEndTimeout ? m_options.dataEndTimeout
-                                                                        : m_options.replyTimeout);
+            armTimeout(m_session.replyTimeout(m_options.timeouts));
         break;
     case Smtp::Outcome::Over:
         finishDialogue();
@@ -376,9 +399,8 @@ void frmBrevant::handleReply(const QByteArray &reply)
         showSmtpError(Smtp::invalidFieldMessage(Smtp::RecipientFieldName.toString()));
         break;
     case Smtp::Outcome::InvalidSender:
-        failDialogue();
-        showSmtpError(Smtp::invalidFieldMessage(Smtp::SenderFieldName.toString()));
-        break;
+    case Smtp::Outcome::EmptySender:
+        break; // only begin() gives these
     }
 }
 

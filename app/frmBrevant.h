@@ -7,6 +7,7 @@
 #include "WinsockErrors.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFont>
 #include <QMessageBox>
 #include <QWidget>
@@ -40,9 +41,11 @@ public:
         quint16 port = 25;       // the program always uses 25; tests point it elsewhere
         MessageBoxFn messageBox; // empty: a real QMessageBox
         OpenFileFn openFile;     // empty: a real QFileDialog
-        std::chrono::milliseconds connectTimeout = Smtp::ConnectTimeout;
-        std::chrono::milliseconds replyTimeout = Smtp::ReplyTimeout;
-        std::chrono::milliseconds dataEndTimeout = Smtp::DataEndTimeout;
+        Smtp::Timeouts timeouts; // the program always uses the defaults
+        // The time of a send and a random number for its Message-ID; empty: the clock and the
+        // system's random generator. Tests fix them to check the message byte for byte.
+        std::function<QDateTime()> clock;
+        std::function<quint64()> random;
     };
 
     static constexpr int SeriesInterval = 3000; // ms between two sends of a series
@@ -68,8 +71,9 @@ public:
     void Winsock1_Error(qint16 Number, QString &Description, qint32 Scode, const QString &Source,
                         const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
 
-    // Starts one message: connects to the job's host. False when nothing was started.
-    bool BeginSession();
+    // Starts one message: connects to the job's host. Returns why nothing was started (the
+    // text of the "SMTP Error" box), or a null string.
+    QString BeginSession();
 
     // The mailing state.
     MailingJob job;

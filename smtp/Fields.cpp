@@ -15,6 +15,14 @@ QByteArray trimmed(QByteArrayView text)
     return text.sliced(begin, end - begin).toByteArray();
 }
 
+QByteArray address(QByteArrayView field)
+{
+    QByteArray a = trimmed(field);
+    if (a.size() >= 2 && a.startsWith('<') && a.endsWith('>'))
+        a = a.sliced(1, a.size() - 2);
+    return a;
+}
+
 bool hasLineBreakOrNul(QByteArrayView field)
 {
     for (const char c : field) {
@@ -28,6 +36,11 @@ QString invalidFieldMessage(const QString &fieldName)
 {
     return QStringLiteral("SMTP Error: поле «") + fieldName +
            QStringLiteral("» содержит перевод строки или нулевой символ");
+}
+
+QString emptyFieldMessage(const QString &fieldName)
+{
+    return QStringLiteral("SMTP Error: поле «") + fieldName + QStringLiteral("» не заполнено");
 }
 
 QString refusalMessage(QByteArrayView reply)

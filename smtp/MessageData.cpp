@@ -20,29 +20,10 @@ qsizetype findFrom(QByteArrayView s, qsizetype from, char c)
     return hit ? static_cast<const char *>(hit) - s.data() : s.size();
 }
 
-QByteArray subjectHeader(QByteArrayView subject)
-{
-    QByteArray header;
-    header.reserve(8 + subject.size() + 4);
-    header.append("Subject:");
-    for (qsizetype i = 0; i < subject.size(); ++i) {
-        const char c = subject[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < subject.size() && subject[i + 1] == '\n')
-                ++i;
-            header.append("\r\n ");
-        } else {
-            header.append(c);
-        }
-    }
-    header.append("\r\n\r\n");
-    return header;
-}
-
 } // namespace
 
-MessageData::MessageData(QByteArrayView subject, QByteArray body, QByteArray attachmentBlock)
-    : m_phase(Phase::Header), m_header(subjectHeader(subject)), m_body(std::move(body)),
+MessageData::MessageData(QByteArray header, QByteArray body, QByteArray attachmentBlock)
+    : m_phase(Phase::Header), m_header(std::move(header)), m_body(std::move(body)),
       m_block(std::move(attachmentBlock))
 {
 }

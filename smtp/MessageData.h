@@ -1,14 +1,11 @@
 // The message data sent after the DATA go-ahead, produced a chunk at a time.
 //
-// The data is the header line "Subject:" + subject, an empty line, then the text
+// The data is the header block (see Headers.h), then the text
 // B = body + CR LF + CR LF + attachment block, then the end mark "." CR LF. B is cut into
 // pieces at every CR LF (empty pieces count, a trailing one included) and every piece is sent
 // followed by CR LF. Inside a piece a bare LF or a bare CR (the uuencoded lines end with LF)
 // is sent as CR LF, so the server never sees a bare line end. Every line that begins with "."
 // goes out with one more "." in front, so no line of the text can end the data early.
-//
-// A line break inside the subject would start a header of its own; there it is sent as CR LF
-// and a space, which folds the header and keeps it one header.
 //
 // The attachment block can be tens of megabytes, so it is taken by move and never converted
 // as a whole: each chunk is produced from where the previous one stopped.
@@ -24,7 +21,8 @@ class MessageData
 public:
     // Nothing to send: finished() is true.
     MessageData() = default;
-    MessageData(QByteArrayView subject, QByteArray body, QByteArray attachmentBlock);
+    // `header` is the whole header block, ended by its empty line; it is sent as it is.
+    MessageData(QByteArray header, QByteArray body, QByteArray attachmentBlock);
 
     // The next part of the data, at most `maxBytes` (at least one byte is asked for, whatever
     // `maxBytes` says). Every chunk but the last is exactly that long; empty once finished.
@@ -43,7 +41,7 @@ private:
     qsizetype remainingBound() const;
 
     Phase m_phase = Phase::Done;
-    QByteArray m_header; // "Subject:" + folded subject + CR LF CR LF
+    QByteArray m_header;
     qsizetype m_headerPos = 0;
 
     // The text B as three segments: the body, the separator CR LF CR LF, the block.

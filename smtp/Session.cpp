@@ -16,9 +16,11 @@ QByteArrayView heloArgument(QByteArrayView sender)
 Outcome Session::begin(Message message)
 {
     reset();
-    message.sender = trimmed(message.sender);
+    message.sender = address(message.sender);
     if (hasLineBreakOrNul(message.sender))
         return Outcome::InvalidSender;
+    if (message.sender.isEmpty())
+        return Outcome::EmptySender; // MAIL FROM:<> would be a message nobody can answer
     m_message = std::move(message);
     m_active = true;
     return Outcome::Continue;
@@ -33,19 +35,21 @@ Action Session::end(Outcome outcome, QByteArrayView reply)
         action.reply = reply.toByteArray();
     m_active = false;
     m_message = Message();
+    m_recipient.clear();
     m_data = MessageData();
     return action;
 }
 
-Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient)
+Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient,
+                        qint64 unwritten)
 {
     if (!m_active)
         return {};
     if (m_step == 6)
         return end(Outcome::Over);
-    // At step 5 a reply before all the data has been handed out cannot accept the message:
-    // the server has not seen its end.
-    if (!isAccepted(reply) || (m_step == 5 && !m_data.finished()))
+    // At step 5 a reply before all the data has been written cannot accept the message: the
+    // server has not seen its end.
+    if (!isAccepted(reply) || (m_step == 5 && (!m_data.finished() || unwritten > 0)))
         return end(Outcome::Refused, reply);
 
     Action action;
@@ -56,22 +60,25 @@ Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> 
     case 1:
         action.send = "MAIL FROM:<" + m_message.sender + ">\r\n";
         break;
-    case 2: {
-        const QByteArray address = trimmed(recipient ? recipient() : QByteArray());
-        if (hasLineBreakOrNul(address))
+    case 2:
+        m_recipient = address(recipient ? recipient() : QByteArray());
+        if (hasLineBreakOrNul(m_recipient))
             return end(Outcome::InvalidRecipient);
-        action.send = "RCPT TO:<" + address + ">\r\n";
+        action.send = "RCPT TO:<" + m_recipient + ">\r\n";
         break;
-    }
     case 3:
         action.send = "DATA\r\n";
         break;
-    case 4:
-        m_data = MessageData(m_message.subject, std::move(m_message.body),
+    case 4: {
+        QByteArray header =
+            headerBlock({m_message.sender, m_recipient, m_message.subject, m_message.date,
+                         m_message.random, m_message.attachmentBlock.isEmpty()});
+        m_data = MessageData(std::move(header), std::move(m_message.body),
                              std::move(m_message.attachmentBlock));
         m_message = Message();
         action.startData = true;
         break;
+    }
     case 5:
         m_delivered = true;
         action.outcome = Outcome::Delivered;
@@ -82,14 +89,22 @@ Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> 
     return action;
 }
 
-std::chrono::milliseconds Session::replyTimeout() const
+std::chrono::milliseconds Session::replyTimeout(const Timeouts &limits) const
 {
-    return m_step == 5 ? DataEndTimeout : ReplyTimeout;
+    switch (m_step) {
+    case 5:
+        return limits.dataEnd;
+    case 6:
+        return limits.quit;
+    default:
+        return limits.reply;
+    }
 }
 
 void Session::reset()
 {
     m_message = Message();
+    m_recipient.clear();
     m_data = MessageData();
     m_step = 0;
     m_active = false;

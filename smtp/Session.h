@@ -14,9 +14,12 @@
 //   6     QUIT                       QUIT: Over, whatever the reply
 //
 // A reply that is not accepted at steps 0 to 5 ends the dialogue as Refused; the step stays.
+// An accepting reply at step 5 before every byte of the data has gone out cannot answer the
+// end of the data: it is refused too, and the message never counts as delivered.
 #pragma once
 
 #include "Fields.h"
+#include "Headers.h"
 #include "MessageData.h"
 #include "Reply.h"
 #include "Timeouts.h"
@@ -31,16 +34,19 @@ namespace Smtp {
 
 struct Message
 {
-    QByteArray sender;          // as stored; trimmed here
+    QByteArray sender;          // as stored; see address()
     QByteArray subject;         // sent untrimmed
     QByteArray body;            // the body with its CR LF line separators
     QByteArray attachmentBlock; // uuencoded files, each followed by CR LF
+    QDateTime date;             // when it is sent, for the Date and Message-ID fields
+    quint64 random = 0;         // makes the Message-ID unique
 };
 
 enum class Outcome {
     Continue,         // the dialogue goes on
     Refused,          // the server refused; Action::reply holds the reply
     InvalidSender,    // the sender holds CR, LF or NUL; nothing was sent
+    EmptySender,      // there is no sender address; nothing was sent
     InvalidRecipient, // the recipient holds CR, LF or NUL; it was not sent
     Delivered,        // the server accepted the end of the data: the message has gone
     Over,             // QUIT was answered (or refused); the dialogue ended normally
@@ -59,12 +65,14 @@ class Session
 {
 public:
     // Starts a dialogue at step 0 and returns Continue. If the sender holds CR, LF or NUL it
-    // returns InvalidSender and the session stays idle.
+    // returns InvalidSender, if it is empty EmptySender, and the session stays idle.
     Outcome begin(Message message);
 
     // One complete reply. `recipient` is called only at the RCPT step, to read the address at
-    // that moment. A reply while the session is not active does nothing (Continue, empty).
-    Action onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient);
+    // that moment. `unwritten` is how many bytes of what was sent still wait to go out. A
+    // reply while the session is not active does nothing (Continue, empty).
+    Action onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient,
+                   qint64 unwritten = 0);
 
     // The message data after the go-ahead, end mark included; see MessageData.
     QByteArray nextDataChunk(qsizetype maxBytes) { return m_data.nextChunk(maxBytes); }
@@ -74,8 +82,8 @@ public:
     int step() const { return m_step; }
     bool delivered() const { return m_delivered; }
     bool active() const { return m_active; }
-    // DataEndTimeout while waiting for the reply to the end of data, else ReplyTimeout.
-    std::chrono::milliseconds replyTimeout() const;
+    // The limit for the reply awaited now: for the end of the data, for QUIT, or any other.
+    std::chrono::milliseconds replyTimeout(const Timeouts &limits) const;
 
     // Idle at step 0, data and message dropped.
     void reset();
@@ -84,6 +92,7 @@ private:
     Action end(Outcome outcome, QByteArrayView reply = {});
 
     Message m_message;
+    QByteArray m_recipient; // as sent in RCPT TO
     MessageData m_data;
     int m_step = 0;
     bool m_active = false;

@@ -1,7 +1,5 @@
 // The window: its controls, start-up, the reset, closing and the attachment list.
 #include "AppHarness.h"
-#include "Cp1251.h"
-#include "JobLines.h"
 #include "MailingJob.h"
 
 #include <QCloseEvent>
@@ -178,15 +176,18 @@ TEST(Window, StartUpFillsTheBoxesFromTheJob)
     {
         const char *name;
         QByteArray recipients, host, sender, subject, message;
-        QString shownRecipient, shownMessage;
+        QString shownRecipient, shownHost, shownSender, shownSubject, shownMessage;
         bool notice;
     };
     const Case cases[] = {
-        {"plain", "a@x\r\nb@x", " host \r\nignored", " me@x ", "\xD2\xE5\xEC\xE0", "Hi\r\nthere",
-         "a@x", "\nHi\nthere", false},
-        {"empty files", "", "", "", "", "", "", "", false},
+        {"Windows", "a@x\r\nb@x", " host \r\nignored", " me@x ", "\xD2\xE5\xEC\xE0", "Hi\r\nthere",
+         "a@x", " host ", " me@x ", "Тема", "\nHi\nthere", false},
+        {"Linux: UTF-8 and LF", "a@x\nb@x\n", "host\n", "me@x\n",
+         QStringLiteral("Привет\nне тема\n").toUtf8(), QStringLiteral("Строка\nещё\n").toUtf8(),
+         "a@x", "host", "me@x", "Привет", "\nСтрока\nещё", false},
+        {"empty files", "", "", "", "", "", "", "", "", "", "", false},
         {"42 addresses: notice sent, not shown", TempJob::addresses(42), "h", "s", "t", "Hi",
-         "user0@example.test", "\nHi", true},
+         "user0@example.test", "h", "s", "t", "\nHi", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,9 +195,9 @@ TEST(Window, StartUpFillsTheBoxesFromTheJob)
         h.dir.writeAll(c.recipients, c.host, c.sender, c.subject, c.message);
         frmBrevant &w = h.open();
         EXPECT_EQ(w.txtRecipient->text(), c.shownRecipient);
-        EXPECT_EQ(w.txtHost->text(), Cp1251::toUnicode(JobLines::firstLine(c.host)));
-        EXPECT_EQ(w.txtSender->text(), Cp1251::toUnicode(c.sender));
-        EXPECT_EQ(w.txtSubject->text(), Cp1251::toUnicode(c.subject));
+        EXPECT_EQ(w.txtHost->text(), c.shownHost);
+        EXPECT_EQ(w.txtSender->text(), c.shownSender);
+        EXPECT_EQ(w.txtSubject->text(), c.shownSubject);
         EXPECT_EQ(w.txtMessage->toPlainText(), c.shownMessage);
         EXPECT_EQ(w.job.CurrentIndex, 0);
         EXPECT_EQ(w.job.SentCount, 0);

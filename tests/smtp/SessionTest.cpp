@@ -1,5 +1,11 @@
+// Catches: a wrong command at any step, a reply taken before it is whole, a refusal that does
+// not end the dialogue, a message counted twice or before its data went out, a line break or
+// bracket pair carried into a command, an empty sender sent as the null path, and the wrong
+// time limit for a step.
 #include "Session.h"
 #include "Bytes.h"
+
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -21,8 +27,19 @@ const std::vector<QByteArray> kServer = {
 };
 
 // What the client sends after each of those replies, for sender " ann@example.org ",
-// recipient "bob@example.net", subject "Hi" and a body with a line that is a single dot.
-const QByteArray kData = "Subject:Hi\r\n\r\n\r\nHello\r\n..\r\nBye\r\n\r\n\r\n.\r\n";
+// recipient "bob@example.net", subject "Hi" and a body with a line that is a single dot, sent
+// at a fixed time with a fixed random number.
+const QDateTime kDate(QDate(2026, 12, 7), QTime(9, 41, 53), QTimeZone(3 * 3600));
+constexpr quint64 kRandom = 0x5f3a9c1b7d4e6a80;
+const QByteArray kData = "From: ann@example.org\r\n"
+                         "To: bob@example.net\r\n"
+                         "Date: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
+                         "Message-ID: <20261207064153.5F3A9C1B7D4E6A80@example.org>\r\n"
+                         "Subject:Hi\r\n"
+                         "MIME-Version: 1.0\r\n"
+                         "Content-Type: text/plain; charset=windows-1251\r\n"
+                         "Content-Transfer-Encoding: 8bit\r\n"
+                         "\r\n\r\nHello\r\n..\r\nBye\r\n\r\n\r\n.\r\n";
 const std::vector<QByteArray> kClient = {
     "HELO ann\r\n",
     "MAIL FROM:<ann@example.org>\r\n",
@@ -99,15 +116,23 @@ std::vector<DialogueCase> dialogueCases()
                [](DialogueCase &c) {
                    c.sender = "  postmaster  ";
                    c.client.replace("HELO ann", "HELO postmaster")
-                       .replace("<ann@example.org>", "<postmaster>");
+                       .replace("<ann@example.org>", "<postmaster>")
+                       .replace("From: ann@example.org", "From: postmaster")
+                       .replace("@example.org>", "@brevant.invalid>");
+               }),
+        normal("brackets around sender and recipient are not doubled",
+               [](DialogueCase &c) {
+                   c.sender = " <ann@example.org> ";
+                   c.recipient = "<bob@example.net>";
                }),
         normal("only spaces are trimmed",
                [](DialogueCase &c) {
                    c.sender = " \tann@x\t ";
                    c.recipient = "  \xA0-bob@y\t  ";
                    c.client.replace("HELO ann", "HELO \tann")
-                       .replace("<ann@example.org>", "<\tann@x\t>")
-                       .replace("<bob@example.net>", "<\xA0-bob@y\t>");
+                       .replace("ann@example.org", "\tann@x\t")
+                       .replace("bob@example.net", "\xA0-bob@y\t")
+                       .replace("@example.org>", "@brevant.invalid>");
                }),
         endsAt("short greeting", 0, Outcome::Refused, "22\r\n"),
         endsAt("empty line for HELO", 1, Outcome::Refused, "\r\n"),
@@ -128,9 +153,13 @@ std::vector<DialogueCase> dialogueCases()
         cases.push_back(endsAt("sender " + testing::PrintToString(bad), 0, Outcome::InvalidSender));
         cases.back().sender = bad;
     }
+    for (const QByteArray &empty : {QByteArray(""), QByteArray("   "), QByteArray(" <> ")}) {
+        cases.push_back(endsAt("sender '" + empty.toStdString() + "'", 0, Outcome::EmptySender));
+        cases.back().sender = empty;
+    }
     // A refusal at every step before QUIT; 251 is a success code that is not accepted.
     for (int at = 0; at <= 5; ++at) {
-        for (const QByteArray code : {"421", "501", "550", "552", "251"})
+        for (const QByteArray code : {"421", "550", "251"})
             cases.push_back(
                 endsAt("refused " + code.toStdString() + " at step " + std::to_string(at), at,
                        Outcome::Refused, code + "-first\r\n" + code + " last\r\n"));
@@ -153,7 +182,8 @@ struct Transcript
 // when an action closes the connection.
 void drive(const DialogueCase &c, Feed feed, Transcript &t)
 {
-    const Outcome begun = t.session.begin({c.sender, "Hi", "\r\nHello\r\n.\r\nBye", {}});
+    const Outcome begun =
+        t.session.begin({c.sender, "Hi", "\r\nHello\r\n.\r\nBye", {}, kDate, kRandom});
     if (begun != Outcome::Continue) {
         t.outcomes.push_back(begun);
         return;
@@ -221,10 +251,19 @@ TEST(Session, DialoguesWholeByteByByteAndRunTogether)
 
 TEST(Session, TimeoutFollowsTheStep)
 {
+    // The defaults: RFC 5321's minimum client limits, and a short wait for the reply to QUIT.
+    const Smtp::Timeouts defaults;
+    EXPECT_EQ(defaults.connect, std::chrono::seconds(30));
+    EXPECT_EQ(defaults.reply, std::chrono::minutes(5));
+    EXPECT_EQ(defaults.dataEnd, std::chrono::minutes(10));
+    EXPECT_LE(defaults.quit, std::chrono::seconds(10));
+    const Smtp::Timeouts limits{std::chrono::milliseconds(1), std::chrono::milliseconds(2),
+                                std::chrono::milliseconds(3), std::chrono::milliseconds(4)};
     Smtp::Session s;
-    ASSERT_EQ(s.begin({"a@b", "", "", ""}), Outcome::Continue);
+    ASSERT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
+    const int expected[] = {2, 2, 2, 2, 2, 3, 4};
     for (std::size_t i = 0; i < kServer.size(); ++i) {
-        EXPECT_EQ(s.replyTimeout(), i == 5 ? Smtp::DataEndTimeout : Smtp::ReplyTimeout) << i;
+        EXPECT_EQ(s.replyTimeout(limits).count(), expected[i]) << "step " << i;
         const Smtp::Action a = s.onReply(kServer[i], [] { return QByteArray("c@d"); });
         while (a.startData && !s.dataFinished())
             s.nextDataChunk(1024);
@@ -234,18 +273,27 @@ TEST(Session, TimeoutFollowsTheStep)
 
 TEST(Session, EndOfDataAcceptedTooEarlyIsRefused)
 {
-    Smtp::Session s;
-    s.begin({"a@b", "", "\r\nline", QByteArray(100'000, 'x')});
-    for (std::size_t i = 0; i < 5; ++i)
-        s.onReply(kServer[i], [] { return QByteArray("c@d"); });
-    ASSERT_EQ(s.step(), 5);
-    s.nextDataChunk(1000);
-    const Smtp::Action a = s.onReply("250 ok\r\n", {});
-    EXPECT_EQ(a.outcome, Outcome::Refused);
-    EXPECT_TRUE(a.close);
-    EXPECT_EQ(a.reply, "250 ok\r\n");
-    EXPECT_FALSE(s.delivered());
-    EXPECT_TRUE(s.dataFinished()); // the rest of the data is dropped
+    // Before the producer has handed out all the data, and while the socket still holds some.
+    for (const qint64 unwritten : {0, 1}) {
+        SCOPED_TRACE(unwritten);
+        Smtp::Session s;
+        s.begin({"a@b", "", "\r\nline", QByteArray(100'000, 'x'), kDate, 0});
+        for (std::size_t i = 0; i < 5; ++i)
+            s.onReply(kServer[i], [] { return QByteArray("c@d"); });
+        ASSERT_EQ(s.step(), 5);
+        if (unwritten == 0) {
+            s.nextDataChunk(1000);
+        } else {
+            while (!s.dataFinished())
+                s.nextDataChunk(1 << 20);
+        }
+        const Smtp::Action a = s.onReply("250 ok\r\n", {}, unwritten);
+        EXPECT_EQ(a.outcome, Outcome::Refused);
+        EXPECT_TRUE(a.close);
+        EXPECT_EQ(a.reply, "250 ok\r\n");
+        EXPECT_FALSE(s.delivered());
+        EXPECT_TRUE(s.dataFinished()); // the rest of the data is dropped
+    }
 }
 
 TEST(Session, IdleSessionIgnoresRepliesAndBeginStartsOver)
@@ -257,7 +305,7 @@ TEST(Session, IdleSessionIgnoresRepliesAndBeginStartsOver)
     EXPECT_TRUE(a.send.isEmpty());
     EXPECT_FALSE(a.close);
 
-    s.begin({"a@b", "", "", ""});
+    s.begin({"a@b", "", "", "", kDate, 0});
     for (const QByteArray &reply : kServer) {
         a = s.onReply(reply, [] { return QByteArray("c@d"); });
         while (a.startData && !s.dataFinished())
@@ -266,7 +314,7 @@ TEST(Session, IdleSessionIgnoresRepliesAndBeginStartsOver)
     EXPECT_TRUE(s.delivered());
     EXPECT_EQ(s.onReply("250 again\r\n", {}).outcome, Outcome::Continue);
 
-    EXPECT_EQ(s.begin({"a@b", "", "", ""}), Outcome::Continue);
+    EXPECT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
     EXPECT_EQ(s.step(), 0);
     EXPECT_FALSE(s.delivered());
     EXPECT_TRUE(s.active());

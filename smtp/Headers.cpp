@@ -1,0 +1,106 @@
+#include "Headers.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace Smtp {
+
+namespace {
+
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+// Subject bytes per encoded-word: a multiple of 3, so that no base64 padding is needed
+// inside; "Subject: " and the word with its 19 characters of frame make 76 characters.
+constexpr qsizetype kWordBytes = 36;
+
+bool isAtext(char c)
+{
+    // RFC 5322 atext: letters, digits and these signs.
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           QByteArrayView("!#$%&'*+-/=?^_`{|}~").contains(c);
+}
+
+// A dot-atom with at least one dot: "example.test", not "localhost" or "a..b".
+bool isDottedName(QByteArrayView name)
+{
+    if (name.isEmpty() || name.front() == '.' || name.back() == '.' || !name.contains('.') ||
+        name.indexOf("..") >= 0)
+        return false;
+    for (const char c : name) {
+        if (c != '.' && !isAtext(c))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray dateField(const QDateTime &date)
+{
+    static const char *const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDate d = date.date();
+    const QTime t = date.time();
+    const int offset = date.offsetFromUtc() / 60;
+    const int zone = std::abs(offset);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                  days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
+                  t.minute(), t.second(), offset < 0 ? '-' : '+', zone / 60, zone % 60);
+    return text;
+}
+
+QByteArray messageId(const QDateTime &date, quint64 random, QByteArrayView sender)
+{
+    const qsizetype at = sender.lastIndexOf('@');
+    const QByteArrayView domain = at < 0 ? QByteArrayView() : sender.sliced(at + 1);
+    return '<' + date.toUTC().toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1() + '.' +
+           QByteArray::number(random, 16).toUpper().rightJustified(16, '0') + '@' +
+           (isDottedName(domain) ? domain.toByteArray() : QByteArray(MessageIdDomain)) + '>';
+}
+
+QByteArray subjectField(QByteArrayView subject)
+{
+    QByteArray field = "Subject:";
+    const bool ascii = std::all_of(subject.begin(), subject.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii && subject.indexOf("=?") < 0) {
+        for (qsizetype i = 0; i < subject.size(); ++i) {
+            const char c = subject[i];
+            if (c == '\r' || c == '\n') {
+                if (c == '\r' && i + 1 < subject.size() && subject[i + 1] == '\n')
+                    ++i;
+                field += "\r\n ";
+            } else {
+                field += c;
+            }
+        }
+        return field + kCrLf;
+    }
+    for (qsizetype i = 0; i < subject.size(); i += kWordBytes) {
+        if (i > 0)
+            field += kCrLf;
+        field +=
+            " =?windows-1251?B?" +
+            subject.sliced(i, std::min(kWordBytes, subject.size() - i)).toByteArray().toBase64() +
+            "?=";
+    }
+    return field + kCrLf;
+}
+
+QByteArray headerBlock(const HeaderFields &fields)
+{
+    QByteArray block = "From: " + fields.sender + kCrLf + "To: " + fields.recipient + kCrLf +
+                       "Date: " + dateField(fields.date) + kCrLf +
+                       "Message-ID: " + messageId(fields.date, fields.random, fields.sender) +
+                       kCrLf + subjectField(fields.subject);
+    if (fields.plainText) {
+        block += "MIME-Version: 1.0\r\n"
+                 "Content-Type: text/plain; charset=windows-1251\r\n"
+                 "Content-Transfer-Encoding: 8bit\r\n";
+    }
+    return block + kCrLf;
+}
+
+} // namespace Smtp

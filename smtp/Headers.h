@@ -1,0 +1,53 @@
+// The header block of a message.
+//
+// Mailbox providers refuse a message without From, Date or Message-ID (RFC 5322, 3.6), and
+// header fields may hold only US-ASCII (RFC 5322, 2.2). The block is:
+//
+//   From: <sender>            the address of MAIL FROM, without brackets
+//   To: <recipient>           the address of RCPT TO, without brackets
+//   Date: <local time>        "Mon, 07 Dec 2026 09:41:53 +0300", English names always
+//   Message-ID: <left@right>  new for every message: time and a random value, @ the sender's domain
+//   Subject:<subject>         as it is when it is ASCII, else RFC 2047 encoded-words
+//   MIME-Version, Content-Type and Content-Transfer-Encoding, only when nothing is attached
+//   an empty line
+//
+// A message with attachments carries no MIME type: its files travel uuencoded inside the text,
+// and mail readers find them only in a body that declares no type.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+
+namespace Smtp {
+
+struct HeaderFields
+{
+    QByteArray sender;     // as sent in MAIL FROM
+    QByteArray recipient;  // as sent in RCPT TO
+    QByteArray subject;    // Windows-1251, untrimmed
+    QDateTime date;        // when the message is sent, in local time
+    quint64 random = 0;    // makes the Message-ID unique
+    bool plainText = true; // nothing attached: the text is declared as Windows-1251 text
+};
+
+// The whole block, every line ended by CR LF, the empty line included.
+QByteArray headerBlock(const HeaderFields &fields);
+
+// "Mon, 07 Dec 2026 09:41:53 +0300" for the moment `date`, in its own time zone.
+QByteArray dateField(const QDateTime &date);
+
+// "<yyyyMMddhhmmss.RANDOM@domain>" with the time in UTC and 16 hex digits of `random`. The
+// domain is the sender's (after its last "@") when it is a dotted name of plain characters,
+// else MessageIdDomain.
+QByteArray messageId(const QDateTime &date, quint64 random, QByteArrayView sender);
+inline constexpr char MessageIdDomain[] = "brevant.invalid";
+
+// The "Subject:" field with its CR LF. An ASCII subject goes out as it is, a line break in it
+// folded (CR LF and a space), so it stays one field. A subject with any byte of 0x80 or above,
+// or with "=?" that a reader would take for the start of an encoded-word, goes out as
+// "Subject: " and base64 encoded-words of charset windows-1251, one per line of at most 76
+// characters, which decoders join back into exactly the subject.
+QByteArray subjectField(QByteArrayView subject);
+
+} // namespace Smtp
