@@ -20,7 +20,7 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd -P)
 ROOT=$(cd "$HERE/.." && pwd -P)
-PFNS=$ROOT/scripts/postfix-netns.sh
+PFNS=$ROOT/tests/e2e/postfix-netns.sh
 PEER=$ROOT/scripts/bench/smtp_peer.sh
 BUILD=${1:-build}
 N=${2:-1000}

@@ -28,7 +28,7 @@ set -euo pipefail
 
 PROG=${0##*/}
 HERE=$(cd "$(dirname "$0")" && pwd -P)
-PFNS=$HERE/../postfix-netns.sh
+PFNS=$HERE/../../tests/e2e/postfix-netns.sh
 SMTP_SOURCE=/usr/sbin/smtp-source
 BIG_BYTES=92000000
 

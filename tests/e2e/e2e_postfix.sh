@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs the end-to-end test binary against a real, strict Postfix: brings up a private
-# instance on 127.0.0.1:25 in a network namespace of its own (scripts/postfix-netns.sh:
+# instance on 127.0.0.1:25 in a network namespace of its own (postfix-netns.sh:
 # bare LF refused with no exclusions, strict RFC 821 envelopes, catch-all Maildir for
 # example.test), runs the binary inside that namespace on Qt's offscreen platform, and
 # stops the instance and deletes the namespace afterwards, whatever happened.
@@ -13,8 +13,7 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd -P)
-ROOT=$(cd "$HERE/../.." && pwd -P)
-PFNS=$ROOT/scripts/postfix-netns.sh
+PFNS=$HERE/postfix-netns.sh
 
 [ $# -ge 1 ] || {
     echo "usage: $0 PATH/TO/e2e_postfix_tests [GTEST-ARGUMENTS...]" >&2
@@ -49,7 +48,7 @@ exec </dev/null
 "$PFNS" up "$NS" "$TMP/pf"
 rc=0
 "$PFNS" exec "$NS" "$TMP/pf" env QT_QPA_PLATFORM=offscreen TMPDIR="$TMP" \
-    BREVANT_E2E_MAILDIR="$TMP/pf/Maildir" BREVANT_CHECK_MAILDIR="$ROOT/scripts/check_maildir.py" \
+    BREVANT_E2E_MAILDIR="$TMP/pf/Maildir" BREVANT_CHECK_MAILDIR="$HERE/check_maildir.py" \
     "$BINARY" "$@" || rc=$?
 if [ $rc -ne 0 ]; then
     echo "e2e_postfix: test binary exited $rc; last lines of the Postfix log:" >&2
