@@ -69,6 +69,8 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Ties the window to its desktop entry (on Wayland its app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.brevant"));
     QApplication::setFont(frmBrevant::defaultFont());
     const QString argument = parseCommandLine(app);
 
