@@ -128,6 +128,14 @@ desktop-file-validate "$desktop" || fail "desktop-file-validate"
 # --- Metainfo and manual page ----------------------------------------------------------------------
 appstreamcli validate --strict --no-net "$root/usr/share/metainfo/org.example.brevant.metainfo.xml" ||
     fail "appstreamcli rejects the metainfo"
+# The changelog, the metainfo and the manual page know the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+zcat "$root/usr/share/doc/brevant/changelog.gz" | sed -n 1p | grep -qF "brevant ($version)" ||
+    fail "the changelog's latest entry is not version $version"
+zcat "$root/usr/share/man/man1/brevant.1.gz" | grep -q "^\.TH .*\"brevant $version\"" ||
+    fail "the manual page is not of version $version"
+grep -qF "<release version=\"$version\"" "$root/usr/share/metainfo/org.example.brevant.metainfo.xml" ||
+    fail "the metainfo has no release $version"
 man="$root/usr/share/man/man1/brevant.1.gz"
 zcat "$man" | cmp -s - "$source/docs/brevant.1" || fail "the packaged manual page is not docs/brevant.1"
 warnings=$(zcat "$man" | groff -k -Tutf8 -man -ww -z 2>&1)
