@@ -5,6 +5,7 @@
 #include "WinsockErrors.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -233,6 +234,8 @@ void frmBrevant::reportJobProblems()
         lines << QStringLiteral("Не удалось прочитать файлы задания:");
         for (const JobFileProblem &problem : job.problems())
             lines << QStringLiteral("%1: %2").arg(problem.fileName, problem.reason);
+        lines << QStringLiteral("Папка задания: %1")
+                     .arg(QDir::toNativeSeparators(QDir(m_options.jobDirectory).absolutePath()));
     }
     if (job.recipientsLeftOut() > 0) {
         lines << QStringLiteral("В файле %1 больше %2 строк: последние %3 не загружены.")

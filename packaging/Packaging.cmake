@@ -1,8 +1,10 @@
 # Installation beyond the program itself, and the package built by CPack.
 #
-# On Linux the program comes with a desktop entry and its icon in the hicolor theme, and CPack
-# builds a Debian package (cpack -G DEB in the build directory) that depends on Debian's own
-# Qt 6 runtime packages. Elsewhere only the program is installed and CPack makes a ZIP.
+# On Linux the program comes with a desktop entry and its icon in the hicolor theme, its manual
+# page, AppStream metainfo, and the copyright file and changelog that Debian asks of every
+# package; CPack builds a Debian package (cpack -G DEB in the build directory) that depends on
+# Debian's own Qt 6 runtime packages. Elsewhere only the program is installed and CPack makes a
+# ZIP.
 
 if(UNIX AND NOT APPLE)
     find_package(Qt6 REQUIRED COMPONENTS Gui)
@@ -22,19 +24,45 @@ if(UNIX AND NOT APPLE)
         VERBATIM)
     add_custom_target(brevant_icon ALL DEPENDS ${BREVANT_ICON_PNG})
 
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/brevant.desktop
+    # The manual page and the changelog are installed compressed, as Debian wants them, with
+    # gzip -9n: no name or time stamp in the archive, so every build makes the same bytes.
+    find_program(BREVANT_GZIP gzip REQUIRED)
+    set(BREVANT_GZIPPED)
+    foreach(_doc ${PROJECT_SOURCE_DIR}/docs/brevant.1 ${CMAKE_CURRENT_LIST_DIR}/changelog)
+        get_filename_component(_name ${_doc} NAME)
+        set(_copy ${CMAKE_BINARY_DIR}/packaging/${_name})
+        add_custom_command(
+            OUTPUT ${_copy}.gz
+            COMMAND ${CMAKE_COMMAND} -E copy ${_doc} ${_copy}
+            COMMAND ${BREVANT_GZIP} -9nf ${_copy}
+            DEPENDS ${_doc}
+            COMMENT "Compressing ${_name}"
+            VERBATIM)
+        list(APPEND BREVANT_GZIPPED ${_copy}.gz)
+    endforeach()
+    add_custom_target(brevant_docs ALL DEPENDS ${BREVANT_GZIPPED})
+
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.example.brevant.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES ${BREVANT_ICON_PNG}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.example.brevant.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/brevant.1.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME brevant)
 set(CPACK_PACKAGE_VENDOR "brevant")
 set(CPACK_PACKAGE_CONTACT "brevant maintainers <maintainers@users.noreply.c-seed-7f46c501.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION "A small window that reads a mailing job (host, sender, \
-subject, message and the list of addresses) from text files in the current folder and sends \
-the message, with uuencoded attachments, to every address of the list over SMTP.")
+# The extended description, in lines that fit an 80-column terminal.
+set(CPACK_PACKAGE_DESCRIPTION "\
+A small window that reads a mailing job (host, sender, subject, message and\n\
+the list of addresses) from text files in a job folder and sends the message,\n\
+with uuencoded attachments, to every address of the list over SMTP.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY brevant)
 set(CPACK_STRIP_FILES ON)
 

@@ -14,7 +14,7 @@ packages=(
     # mail peers for the demo, the tests and the benchmarks
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
     # packaging
-    dpkg-dev file desktop-file-utils
+    dpkg-dev file desktop-file-utils lintian appstream groff-base
 )
 
 missing=()

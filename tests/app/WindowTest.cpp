@@ -220,6 +220,7 @@ TEST(Window, MissingFilesGiveOneBoxNamingEach)
     EXPECT_TRUE(h.boxes[0].text.contains("smtp.txt: файл не найден"));
     EXPECT_TRUE(h.boxes[0].text.contains("message.txt: файл не найден"));
     EXPECT_FALSE(h.boxes[0].text.contains("mail.txt"));
+    EXPECT_TRUE(h.boxes[0].text.contains("Папка задания: " + QDir(h.dir.path()).absolutePath()));
     // Everything readable was loaded.
     EXPECT_EQ(w.txtRecipient->text(), "a@example.test");
     EXPECT_EQ(w.txtSender->text(), "me@example.test");

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package of a build directory with CPack, unpacks it into a scratch root
-# and checks what it holds: exactly the program, the desktop entry and the icon; a desktop
-# entry that names the program in Russian and points at the packaged program and icon; an
-# icon that is the window's icon; dependencies on Debian's Qt 6 runtime only; and a program
-# that starts from the unpacked root.
+# and checks what it holds: exactly the program, the desktop entry, the icon, the manual page,
+# the AppStream metainfo, the copyright file and the changelog; no error or warning from lintian;
+# a desktop entry that names the program in Russian and points at the packaged program and icon;
+# valid metainfo and a manual page that renders without warnings; an icon that is the window's
+# icon; dependencies on Debian's Qt 6 runtime only; and a program that starts from the unpacked
+# root.
 # Usage: package_test.sh <build dir> <source dir>
 set -euo pipefail
 build=$(readlink -f "$1")
@@ -33,10 +35,14 @@ echo "package: $(basename "$deb")"
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 
-# --- Contents: nothing but these three files ---------------------------------------------------
+# --- Contents: nothing but these files ---------------------------------------------------------
 expected="usr/bin/brevant
-usr/share/applications/brevant.desktop
-usr/share/icons/hicolor/32x32/apps/brevant.png"
+usr/share/applications/org.example.brevant.desktop
+usr/share/doc/brevant/changelog.gz
+usr/share/doc/brevant/copyright
+usr/share/icons/hicolor/32x32/apps/brevant.png
+usr/share/man/man1/brevant.1.gz
+usr/share/metainfo/org.example.brevant.metainfo.xml"
 actual=$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "package files:
 $actual
@@ -57,6 +63,11 @@ for f in $expected; do
     *) [ "$mode" = 644 ] || fail "$f has mode $mode" ;;
     esac
 done
+
+# --- Lintian: no error and no warning (informational tags are shown, not failed on) ----------
+lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 ||
+    { cat "$scratch/lintian.log" >&2; fail "lintian reports errors or warnings"; }
+grep -v "root privileges" "$scratch/lintian.log" || true
 
 # --- Control data --------------------------------------------------------------------------------
 [ "$(dpkg-deb -f "$deb" Package)" = brevant ] || fail "package name"
@@ -97,7 +108,7 @@ for lib in $(readelf -d "$program" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p
 done
 
 # --- Desktop entry -------------------------------------------------------------------------------
-desktop="$root/usr/share/applications/brevant.desktop"
+desktop="$root/usr/share/applications/org.example.brevant.desktop"
 iconv -f UTF-8 -t UTF-8 "$desktop" >/dev/null || fail "the desktop entry is not UTF-8"
 [ "$(head -n 1 "$desktop")" = "[Desktop Entry]" ] || fail "the desktop entry does not start with its group"
 key() { sed -n "s/^$1=//p" "$desktop"; }
@@ -112,9 +123,23 @@ exe=$(key Exec | cut -d' ' -f1)
 [ -x "$root/usr/bin/$exe" ] || fail "Exec=$exe is not the packaged program"
 [ -f "$root/usr/share/icons/hicolor/32x32/apps/$(key Icon).png" ] ||
     fail "Icon=$(key Icon) is not the packaged icon"
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$desktop" || fail "desktop-file-validate"
-fi
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+
+# --- Metainfo and manual page ----------------------------------------------------------------------
+appstreamcli validate --strict --no-net "$root/usr/share/metainfo/org.example.brevant.metainfo.xml" ||
+    fail "appstreamcli rejects the metainfo"
+# The changelog, the metainfo and the manual page know the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+zcat "$root/usr/share/doc/brevant/changelog.gz" | sed -n 1p | grep -qF "brevant ($version)" ||
+    fail "the changelog's latest entry is not version $version"
+zcat "$root/usr/share/man/man1/brevant.1.gz" | grep -q "^\.TH .*\"brevant $version\"" ||
+    fail "the manual page is not of version $version"
+grep -qF "<release version=\"$version\"" "$root/usr/share/metainfo/org.example.brevant.metainfo.xml" ||
+    fail "the metainfo has no release $version"
+man="$root/usr/share/man/man1/brevant.1.gz"
+zcat "$man" | cmp -s - "$source/docs/brevant.1" || fail "the packaged manual page is not docs/brevant.1"
+warnings=$(zcat "$man" | groff -k -Tutf8 -man -ww -z 2>&1)
+[ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
 
 # --- Icon: the window's own ----------------------------------------------------------------------
 python3 "$(dirname "$0")/icon_matches_xpm.py" "$source/app/brevant.xpm" \
