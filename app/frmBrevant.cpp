@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -38,11 +39,18 @@ constexpr qint64 DataHighWater = 1024 * 1024;
 
 const QString WinsockErrorTitle = QStringLiteral("Winsock Error");
 
-template <typename W> W *make(QWidget *parent, const char *name, const QRect &rect)
+template <typename W>
+W *make(QWidget *parent, const char *name, const QRect &rect, const QString &text = {})
 {
     auto *w = new W(parent);
     w->setObjectName(QLatin1String(name));
     w->setGeometry(rect);
+    if constexpr (std::is_same_v<W, QGroupBox>)
+        w->setTitle(text);
+    else if constexpr (std::is_same_v<W, QPlainTextEdit>)
+        w->setPlainText(text);
+    else if constexpr (!std::is_same_v<W, QListWidget>)
+        w->setText(text);
     return w;
 }
 
@@ -85,84 +93,65 @@ frmBrevant::~frmBrevant()
 
 void frmBrevant::createControls()
 {
-    Label1 = make<QLabel>(this, "Label1", twips(480, 120, 900, 195));
-    Label1->setText(QStringLiteral("Хост SMTP:"));
-    Label2 = make<QLabel>(this, "Label2", twips(480, 480, 825, 195));
-    Label2->setText(QStringLiteral("Ваш E-mail:"));
-    Label3 = make<QLabel>(this, "Label3", twips(120, 840, 1215, 195));
-    Label3->setText(QStringLiteral("E-mail адресата:"));
-    Label4 = make<QLabel>(this, "Label4", twips(840, 1200, 450, 195));
-    Label4->setText(QStringLiteral("Тема:"));
-
-    txtHost = make<QLineEdit>(this, "txtHost", twips(1440, 120, 3015, 285));
+    Label1 = make<QLabel>(this, "Label1", twips(480, 120, 900, 195), QStringLiteral("Хост SMTP:"));
+    Label2 = make<QLabel>(this, "Label2", twips(480, 480, 825, 195), QStringLiteral("Ваш E-mail:"));
+    Label3 = make<QLabel>(this, "Label3", twips(120, 840, 1215, 195),
+                          QStringLiteral("E-mail адресата:"));
+    Label4 = make<QLabel>(this, "Label4", twips(840, 1200, 450, 195), QStringLiteral("Тема:"));
+    // The text boxes' design-time texts; start-up empties every text box before it is shown.
+    txtHost = make<QLineEdit>(this, "txtHost", twips(1440, 120, 3015, 285),
+                              QStringLiteral("smtp.example.test"));
     txtHost->setToolTip(QStringLiteral("Адрес SMTP сервера (чаще всего адрес сервера Вашего "
                                        "Интернет-провайдера). Загружается из файла smtp.txt"));
-    txtSender = make<QLineEdit>(this, "txtSender", twips(1440, 480, 3015, 285));
+    txtSender = make<QLineEdit>(this, "txtSender", twips(1440, 480, 3015, 285),
+                                QStringLiteral("txtSender"));
     txtSender->setToolTip(QStringLiteral("Ваш e-mail. Загружается из файла sender.txt"));
-    txtRecipient = make<QLineEdit>(this, "txtRecipient", twips(1440, 840, 3015, 285));
+    txtRecipient = make<QLineEdit>(this, "txtRecipient", twips(1440, 840, 3015, 285),
+                                   QStringLiteral("txtRecipient"));
     // The recipient is read back from this box when it is sent: it must hold any job line whole.
     txtRecipient->setMaxLength(std::numeric_limits<int>::max());
     // Repainted after every message of a series: being opaque spares painting what lies under.
     txtRecipient->setAutoFillBackground(true);
     txtRecipient->setToolTip(QStringLiteral("Адреса загружаются из файла mail.txt"));
-    txtSubject = make<QLineEdit>(this, "txtSubject", twips(1440, 1200, 3015, 285));
+    txtSubject = make<QLineEdit>(this, "txtSubject", twips(1440, 1200, 3015, 285),
+                                 QStringLiteral("txtSubject"));
     txtSubject->setToolTip(QStringLiteral("Тема. Заголовок письма. Загружается из файла tema.txt"));
-    // Design-time texts; start-up empties every text box before the window is shown.
-    txtHost->setText(QStringLiteral("smtp.example.test"));
-    txtSender->setText(txtSender->objectName());
-    txtRecipient->setText(txtRecipient->objectName());
-    txtSubject->setText(txtSubject->objectName());
-
-    txtMessage = make<QPlainTextEdit>(this, "txtMessage", twips(120, 1560, 6375, 2415));
+    txtMessage = make<QPlainTextEdit>(this, "txtMessage", twips(120, 1560, 6375, 2415),
+                                      QStringLiteral("txtMessage"));
     txtMessage->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtMessage->setTabChangesFocus(true);
-    txtMessage->setPlainText(txtMessage->objectName());
     txtMessage->setToolTip(QStringLiteral(
         "Тело письма. Почтовое сообщение загружается из файла message.txt Обычный текст. HTML "
         "не поддерживается (используйте версию 2.0 для отправки писем в формате HTML)."));
 
-    cmdNew = make<QPushButton>(this, "cmdNew", twips(4800, 120, 1695, 375));
-    cmdNew->setText(QStringLiteral("Новое сообщение"));
-    cmdSend = make<QPushButton>(this, "cmdSend", twips(4800, 600, 1695, 375));
-    cmdSend->setText(QStringLiteral("Послать одно"));
-
-    Frame1 = make<QGroupBox>(this, "Frame1", twips(120, 4080, 6375, 1215));
-    Frame1->setTitle(QStringLiteral("Attach files"));
-    cmdAddFile = make<QPushButton>(Frame1, "cmdAddFile", twips(4920, 240, 1335, 375));
-    cmdAddFile->setText(QStringLiteral("Вложить..."));
-    cmdRemove = make<QPushButton>(Frame1, "cmdRemove", twips(4920, 720, 1335, 375));
-    cmdRemove->setText(QStringLiteral("Удалить"));
+    cmdNew = make<QPushButton>(this, "cmdNew", twips(4800, 120, 1695, 375),
+                               QStringLiteral("Новое сообщение"));
+    cmdSend = make<QPushButton>(this, "cmdSend", twips(4800, 600, 1695, 375),
+                                QStringLiteral("Послать одно"));
+    Frame1 = make<QGroupBox>(this, "Frame1", twips(120, 4080, 6375, 1215),
+                             QStringLiteral("Attach files"));
+    cmdAddFile = make<QPushButton>(Frame1, "cmdAddFile", twips(4920, 240, 1335, 375),
+                                   QStringLiteral("Вложить..."));
+    cmdRemove = make<QPushButton>(Frame1, "cmdRemove", twips(4920, 720, 1335, 375),
+                                  QStringLiteral("Удалить"));
     lstAttachments = make<QListWidget>(Frame1, "lstAttachments", twips(120, 240, 4695, 840));
     lstAttachments->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstAttachments->setSortingEnabled(false);
-
-    Command1 = make<QPushButton>(this, "Command1", twips(4800, 1080, 1695, 375));
-    Command1->setText(QStringLiteral("Послать серию"));
+    Command1 = make<QPushButton>(this, "Command1", twips(4800, 1080, 1695, 375),
+                                 QStringLiteral("Послать серию"));
     Command1->setToolTip(
         QStringLiteral("Отправка сообщений по списку в файле mail.txt каждые 3 секунды"));
-
-    Frame2 = make<QGroupBox>(this, "Frame2", twips(4320, 5520, 2055, 615));
-    Frame2->setTitle(QStringLiteral("Отправлено:"));
-    Label5 = make<QLabel>(Frame2, "Label5", twips(240, 240, 1575, 255));
-    Label5->setText(QStringLiteral("0"));
+    Frame2 = make<QGroupBox>(this, "Frame2", twips(4320, 5520, 2055, 615),
+                             QStringLiteral("Отправлено:"));
+    Label5 = make<QLabel>(Frame2, "Label5", twips(240, 240, 1575, 255), QStringLiteral("0"));
     // The counter keeps its size whatever it shows and paints its own background, so a new
     // count repaints only itself, not the frame around it.
     Label5->setFixedSize(Label5->size());
     Label5->setAutoFillBackground(true);
 
-    for (QPushButton *button : {cmdNew, cmdSend, cmdAddFile, cmdRemove, Command1}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
-
-    // The keyboard visits the controls in this order; "Послать серию" comes last.
-    const QList<QWidget *> tabOrder = {txtHost,    txtSender,      txtRecipient, txtSubject,
-                                       txtMessage, cmdNew,         cmdSend,      cmdAddFile,
-                                       cmdRemove,  lstAttachments, Command1};
-    for (qsizetype i = 0; i + 1 < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    // The keyboard visits the controls in the order they were made: "Послать серию" comes last,
+    // after the attachment controls, although it stands under the other two buttons.
     txtHost->setFocus();
 
     Timer1 = new QTimer(this);
@@ -189,20 +178,29 @@ void frmBrevant::wireEvents()
         Winsock1_DataArrival(qint32(qMin<qint64>(Winsock1->bytesAvailable(), INT_MAX)));
     });
     connect(Winsock1, &QTcpSocket::errorOccurred, this, &frmBrevant::onSocketError);
-    connect(Winsock1, &QTcpSocket::disconnected, this, &frmBrevant::onDisconnected);
+    // An orderly close mid-dialogue arrives as an error first; this catches one without.
+    connect(Winsock1, &QTcpSocket::disconnected, this, [this] {
+        if (Winsock1->error() == QAbstractSocket::UnknownSocketError)
+            onSocketError();
+    });
     connect(Winsock1, &QTcpSocket::connected, this, [this] {
         // Commands are small and each waits for its reply: send them without delay.
         Winsock1->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_probe.attach(Winsock1->socketDescriptor());
-        armTimeout(m_options.timeouts.reply);
+        m_timeout->start(m_options.timeouts.reply);
     });
+    // Every write that goes out restarts the wait for the reply the dialogue now awaits.
     connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
-        if (m_dialogueOpen && m_session.step() == 5 && !m_session.dataFinished())
+        if (!m_dialogueOpen)
+            return;
+        if (m_session.step() == 5)
             pumpData();
-        if (m_dialogueOpen)
-            armTimeout(m_session.replyTimeout(m_options.timeouts));
+        m_timeout->start(m_session.replyTimeout(m_options.timeouts));
     });
-    connect(m_timeout, &QTimer::timeout, this, &frmBrevant::onTimeout);
+    connect(m_timeout, &QTimer::timeout, this, [this] {
+        if (m_dialogueOpen)
+            breakDialogue(WinsockErrors::timedOut());
+    });
 }
 
 // --- Start-up, reset and close ---------------------------------------------------------------
@@ -347,7 +345,7 @@ QString frmBrevant::BeginSession()
     }
     m_dialogueOpen = true;
     Winsock1->connectToHost(Cp1251::toUnicode(Smtp::trimmed(job.HostName)), m_options.port);
-    armTimeout(m_options.timeouts.connect);
+    m_timeout->start(m_options.timeouts.connect);
     return QString();
 }
 
@@ -385,20 +383,17 @@ void frmBrevant::handleReply(const QByteArray &reply)
             // loop, which saves a wait for every command of every message. The data is fed
             // as the socket drains (see pumpData).
             Winsock1->flush();
-        // A write that failed has ended the dialogue already (onSocketError).
-        if (m_dialogueOpen)
-            armTimeout(m_session.replyTimeout(m_options.timeouts));
         break;
     case Smtp::Outcome::Over:
-        finishDialogue();
+        endDialogue();
         endMessage();
         break;
     case Smtp::Outcome::Refused:
-        failDialogue();
+        endDialogue();
         showSmtpError(Smtp::refusalMessage(action.reply));
         break;
     case Smtp::Outcome::InvalidRecipient:
-        failDialogue();
+        endDialogue();
         showSmtpError(Smtp::invalidFieldMessage(Smtp::RecipientFieldName.toString()));
         break;
     case Smtp::Outcome::InvalidSender:
@@ -413,16 +408,7 @@ void frmBrevant::pumpData()
         Winsock1->write(m_session.nextDataChunk(DataChunk));
 }
 
-void frmBrevant::finishDialogue()
-{
-    m_dialogueOpen = false;
-    m_timeout->stop();
-    m_replies.clear();
-    m_probe.release();
-    Winsock1->close();
-}
-
-void frmBrevant::failDialogue()
+void frmBrevant::endDialogue()
 {
     m_dialogueOpen = false;
     m_timeout->stop();
@@ -454,23 +440,9 @@ void frmBrevant::onSocketError()
                       : WinsockErrors::fromSocketError(Winsock1->error(), Winsock1->errorString()));
 }
 
-void frmBrevant::onDisconnected()
-{
-    // An orderly close mid-dialogue arrives as an error first; this catches a close that
-    // came without one.
-    if (m_dialogueOpen && Winsock1->error() == QAbstractSocket::UnknownSocketError)
-        onSocketError();
-}
-
-void frmBrevant::onTimeout()
-{
-    if (m_dialogueOpen)
-        breakDialogue(WinsockErrors::timedOut());
-}
-
 void frmBrevant::breakDialogue(const WinsockErrors::Error &error)
 {
-    failDialogue();
+    endDialogue();
     if (m_session.delivered()) {
         // The server has the message; however the line ends now, the message is done.
         endMessage();
@@ -479,11 +451,6 @@ void frmBrevant::breakDialogue(const WinsockErrors::Error &error)
     QString description = error.description;
     bool cancelDisplay = false;
     Winsock1_Error(qint16(error.number), description, 0, QString(), QString(), 0, cancelDisplay);
-}
-
-void frmBrevant::armTimeout(std::chrono::milliseconds limit)
-{
-    m_timeout->start(limit);
 }
 
 void frmBrevant::Winsock1_Error(qint16 Number, QString &Description, qint32 /*Scode*/,

@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include <chrono>
 #include <functional>
 
 class QGroupBox;
@@ -85,26 +84,14 @@ public:
     bool dialogueOpen() const { return m_dialogueOpen; }
 
     // Controls, named as in the window's design.
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLineEdit *txtHost = nullptr;
-    QLineEdit *txtSender = nullptr;
-    QLineEdit *txtRecipient = nullptr;
-    QLineEdit *txtSubject = nullptr;
-    QPlainTextEdit *txtMessage = nullptr;
-    QPushButton *cmdNew = nullptr;
-    QPushButton *cmdSend = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QPushButton *cmdAddFile = nullptr;
-    QPushButton *cmdRemove = nullptr;
-    QListWidget *lstAttachments = nullptr;
-    QPushButton *Command1 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QLabel *Label5 = nullptr;
-    QTimer *Timer1 = nullptr;
-    QTcpSocket *Winsock1 = nullptr;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
+    QLineEdit *txtHost, *txtSender, *txtRecipient, *txtSubject;
+    QPlainTextEdit *txtMessage;
+    QPushButton *cmdNew, *cmdSend, *cmdAddFile, *cmdRemove, *Command1;
+    QGroupBox *Frame1, *Frame2;
+    QListWidget *lstAttachments;
+    QTimer *Timer1;
+    QTcpSocket *Winsock1;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -115,19 +102,15 @@ private:
     void reportJobProblems();
     void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void showSmtpError(const QString &text);
-    void showWinsockError(int number, const QString &description);
     void handleReply(const QByteArray &reply);
     void pumpData();
-    void finishDialogue();
+    // Closes the connection and forgets the dialogue; nothing is pending once it is over.
+    void endDialogue();
     void endMessage();
-    void failDialogue();
     void onSocketError();
-    void onDisconnected();
-    void onTimeout();
     // Ends a dialogue that broke off: the message counts if the server had already accepted
     // it, otherwise the "Winsock Error" box reports `error`.
     void breakDialogue(const WinsockErrors::Error &error);
-    void armTimeout(std::chrono::milliseconds limit);
 
     Options m_options;
     Smtp::Session m_session;

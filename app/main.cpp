@@ -8,15 +8,21 @@
 #include <QDir>
 #include <QFileDialog>
 
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
-namespace {
-
-const QString WindowTitle = QStringLiteral("Программа отправки почтовых сообщений");
-
-void describe(QCommandLineParser &parser)
+int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("brevant"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BREVANT_VERSION));
+    // --help and --version answer on the terminal, without a display to open a window on.
+    bool terminalOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : {"-h", "--help", "--help-all", "-v", "--version"})
+            terminalOnly = terminalOnly || std::strcmp(argv[i], option) == 0;
+    }
+    const std::unique_ptr<QCoreApplication> app(terminalOnly ? new QCoreApplication(argc, argv)
+                                                             : new QApplication(argc, argv));
+    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Sends one e-mail message to every address of the subscriber list in mail.txt.\n"
         "The job files are read from FOLDER, or from the current directory."));
@@ -25,67 +31,26 @@ void describe(QCommandLineParser &parser)
     parser.addPositionalArgument(QStringLiteral("FOLDER"),
                                  QStringLiteral("The job folder, or a file inside it."),
                                  QStringLiteral("[FOLDER]"));
-}
+    parser.process(*app); // answers --help, --version and unknown options, and exits
+    if (parser.positionalArguments().size() > 1)
+        parser.showHelp(1);
 
-// Parses the command line and answers --help, --version and bad usage on the terminal (the
-// first two exit 0, bad usage exits 1). Returns the FOLDER argument, empty when none.
-QString parseCommandLine(QCoreApplication &app)
-{
-    QCommandLineParser parser;
-    describe(parser);
-    parser.process(app);
-    if (parser.positionalArguments().size() > 1) {
-        std::fprintf(stderr, "%s: only one FOLDER may be given\n",
-                     qPrintable(app.applicationName()));
-        std::exit(EXIT_FAILURE);
-    }
-    return parser.positionalArguments().value(0);
-}
-
-// True when the command line asks for help or the version, which need no display.
-bool wantsTerminalOnly(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser parser;
-    describe(parser);
-    parser.parse(arguments);
-    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-           parser.isSet(QStringLiteral("version"));
-}
-
-} // namespace
-
-int main(int argc, char *argv[])
-{
-    QCoreApplication::setApplicationName(QStringLiteral("brevant"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(BREVANT_VERSION));
-
-    if (wantsTerminalOnly(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        parseCommandLine(app); // answers and exits
-        return EXIT_FAILURE;
-    }
-
-    QApplication app(argc, argv);
+    const QString title = QStringLiteral("Программа отправки почтовых сообщений");
     // Ties the window to its desktop entry (on Wayland its app id).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.brevant"));
     QApplication::setFont(frmBrevant::defaultFont());
-    const QString argument = parseCommandLine(app);
-
-    const JobFolder::Choice choice = JobFolder::choose(argument, QDir::currentPath(), [] {
-        return QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Выберите папку задания"),
-                                                 QDir::homePath());
-    });
+    const JobFolder::Choice choice =
+        JobFolder::choose(parser.positionalArguments().value(0), QDir::currentPath(), [&] {
+            return QFileDialog::getExistingDirectory(
+                nullptr, QStringLiteral("Выберите папку задания"), QDir::homePath());
+        });
     if (!choice.error.isEmpty())
-        QMessageBox::warning(nullptr, WindowTitle, choice.error);
+        QMessageBox::warning(nullptr, title, choice.error);
     if (!QDir::setCurrent(choice.folder))
-        QMessageBox::warning(nullptr, WindowTitle,
+        QMessageBox::warning(nullptr, title,
                              QStringLiteral("Не удалось перейти в папку задания %1.")
                                  .arg(QDir::toNativeSeparators(choice.folder)));
-
     frmBrevant window;
     window.show();
-    return app.exec();
+    return app->exec();
 }

@@ -109,12 +109,11 @@ private:
         if (!m_active) {
             // The dialogue is over (or never began): nothing more goes out.
             FUZZ_CHECK(action.outcome == Outcome::Continue && action.send.isEmpty() &&
-                       !action.startData && !action.close);
+                       !action.startData);
             return;
         }
-        const bool ends = action.close;
-        FUZZ_CHECK(ends == (action.outcome == Outcome::Refused || action.outcome == Outcome::Over ||
-                            action.outcome == Outcome::InvalidRecipient));
+        const bool ends = action.outcome == Outcome::Refused || action.outcome == Outcome::Over ||
+                          action.outcome == Outcome::InvalidRecipient;
         FUZZ_CHECK(ends ? action.send.isEmpty() : isCommand(action.send) || action.startData);
         FUZZ_CHECK(action.startData == (!ends && stepBefore == 4));
         FUZZ_CHECK(m_session.step() == (ends ? stepBefore : stepBefore + 1));

@@ -6,7 +6,6 @@
 
 #include <QDir>
 
-#include <cstring>
 #include <limits>
 
 namespace {
@@ -62,21 +61,14 @@ void MailingJob::LoadRecipients()
 {
     QByteArray data;
     int i = 0;
-    m_recipientsLeftOut = 0;
-    if (readJobFile(RecipientsFile, data, RecipientCapacity)) {
-        const std::size_t lines = JobLines::forEachLine(data, [&](QByteArrayView line) {
-            if (i == RecipientCapacity)
-                return false; // the table is full: count the rest below, store nothing
+    readJobFile(RecipientsFile, data, RecipientCapacity);
+    // Lines past the table are counted, never stored.
+    const qsizetype lines = qsizetype(JobLines::forEachLine(data, [&](QByteArrayView line) {
+        if (i < RecipientCapacity)
             RecipientList[std::size_t(i++)] = line.toByteArray();
-            return true;
-        });
-        if (i == RecipientCapacity && lines > std::size_t(RecipientCapacity)) {
-            // forEachLine stopped at the first line past the table; count what remains.
-            m_recipientsLeftOut =
-                qsizetype(JobLines::forEachLine(data, [](QByteArrayView) { return true; })) -
-                RecipientCapacity;
-        }
-    }
+        return true;
+    }));
+    m_recipientsLeftOut = lines - i;
     for (int k = i; k < RecipientCapacity; ++k)
         RecipientList[std::size_t(k)].clear();
     LastIndex = i - 1;
@@ -99,24 +91,15 @@ void MailingJob::LoadSubject()
 
 void MailingJob::LoadMessage()
 {
-    MessageText.clear();
     QByteArray data;
+    MessageText.clear();
     if (!readJobFile(MessageFile, data, std::numeric_limits<qsizetype>::max()))
         return;
-    // Each line gets CR LF in front, whatever ended it in the file. The text is sized in a
-    // first pass, so that it is allocated once.
-    qsizetype size = 0;
-    JobLines::forEachLine(data, [&size](QByteArrayView line) {
-        size += 2 + line.size();
-        return true;
-    });
-    MessageText.resize(size);
-    char *out = MessageText.data();
-    JobLines::forEachLine(data, [&out](QByteArrayView line) {
-        *out++ = '\r';
-        *out++ = '\n';
-        std::memcpy(out, line.data(), std::size_t(line.size()));
-        out += line.size();
+    // Each line gets CR LF in front, whatever ended it in the file; at most one byte more for
+    // each line than the file holds, and the first CR LF.
+    MessageText.reserve(data.size() + data.count('\n') + data.count('\r') + 2);
+    JobLines::forEachLine(data, [this](QByteArrayView line) {
+        MessageText.append("\r\n", 2).append(line);
         return true;
     });
 }

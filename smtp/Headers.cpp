@@ -62,27 +62,15 @@ QByteArray messageId(const QDateTime &date, quint64 random, QByteArrayView sende
 
 QByteArray subjectField(QByteArrayView subject)
 {
+    const bool plain = std::all_of(subject.begin(), subject.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '\r' && c != '\n';
+    });
+    if (plain && subject.indexOf("=?") < 0)
+        return "Subject:" + subject.toByteArray() + kCrLf;
     QByteArray field = "Subject:";
-    const bool ascii = std::all_of(subject.begin(), subject.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii && subject.indexOf("=?") < 0) {
-        for (qsizetype i = 0; i < subject.size(); ++i) {
-            const char c = subject[i];
-            if (c == '\r' || c == '\n') {
-                if (c == '\r' && i + 1 < subject.size() && subject[i + 1] == '\n')
-                    ++i;
-                field += "\r\n ";
-            } else {
-                field += c;
-            }
-        }
-        return field + kCrLf;
-    }
     for (qsizetype i = 0; i < subject.size(); i += kWordBytes) {
-        if (i > 0)
-            field += kCrLf;
         field +=
-            " =?windows-1251?B?" +
+            (i > 0 ? "\r\n =?windows-1251?B?" : " =?windows-1251?B?") +
             subject.sliced(i, std::min(kWordBytes, subject.size() - i)).toByteArray().toBase64() +
             "?=";
     }

@@ -43,11 +43,10 @@ QByteArray dateField(const QDateTime &date);
 QByteArray messageId(const QDateTime &date, quint64 random, QByteArrayView sender);
 inline constexpr char MessageIdDomain[] = "brevant.invalid";
 
-// The "Subject:" field with its CR LF. An ASCII subject goes out as it is, a line break in it
-// folded (CR LF and a space), so it stays one field. A subject with any byte of 0x80 or above,
-// or with "=?" that a reader would take for the start of an encoded-word, goes out as
-// "Subject: " and base64 encoded-words of charset windows-1251, one per line of at most 76
-// characters, which decoders join back into exactly the subject.
+// The "Subject:" field with its CR LF. An ASCII subject goes out as it is. One with any byte of
+// 0x80 or above, a line break, or "=?" that a reader would take for the start of an encoded-word
+// goes out as "Subject: " and base64 encoded-words of charset windows-1251, one per line of at
+// most 76 characters, which decoders join back into exactly the subject.
 QByteArray subjectField(QByteArrayView subject);
 
 } // namespace Smtp

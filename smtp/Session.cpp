@@ -30,7 +30,6 @@ Action Session::end(Outcome outcome, QByteArrayView reply)
 {
     Action action;
     action.outcome = outcome;
-    action.close = true;
     if (outcome == Outcome::Refused)
         action.reply = reply.toByteArray();
     m_active = false;

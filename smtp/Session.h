@@ -1,8 +1,8 @@
 // The client side of one SMTP dialogue, without a socket.
 //
 // The window feeds each complete server reply (see ReplyAssembler) to onReply() and carries out
-// the returned Action: write `send`, then the message data if `startData` is set, close the
-// connection if `close` is set, and show or act on the outcome. The dialogue:
+// the returned Action: write `send`, then the message data if `startData` is set, and act on
+// the outcome (Refused, InvalidRecipient and Over end the dialogue). The dialogue:
 //
 //   step  last thing sent            next accepted reply answers
 //   0     nothing (just connected)   the greeting            -> HELO
@@ -57,7 +57,6 @@ struct Action
     Outcome outcome = Outcome::Continue;
     QByteArray send;        // command bytes to write now (may be empty)
     bool startData = false; // write the data via nextDataChunk() until dataFinished()
-    bool close = false;     // close the connection after writing `send`
     QByteArray reply;       // the reply that caused a Refused outcome
 };
 

@@ -1,5 +1,5 @@
-// Builds the real window on a temporary job, with message boxes and the file dialog replaced
-// by recorders so that no test ever blocks on a modal dialog.
+// The real window on a temporary job, with the message boxes and the file dialog replaced by
+// recorders, so that no test blocks on a modal dialog.
 #pragma once
 
 #include "frmBrevant.h"
@@ -18,6 +18,11 @@
 #include <functional>
 #include <memory>
 
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 struct Box
 {
     QMessageBox::Icon icon;
@@ -25,13 +30,12 @@ struct Box
     QString text;
 };
 
-class AppHarness
+struct AppHarness
 {
-public:
     TempJob dir;
     QList<Box> boxes;
     QStringList dialogAnswers;          // what the file dialog returns, one per call
-    std::function<void()> whileBoxOpen; // runs inside the box, as a modal loop would
+    std::function<void()> whileBoxOpen; // runs inside the box, as its modal loop would
     std::unique_ptr<frmBrevant> window;
 
     AppHarness()
@@ -40,7 +44,8 @@ public:
                      "me@example.test\r\n", "Subject\r\n", "Line one\r\nLine two\r\n");
     }
 
-    frmBrevant &open(quint16 port = 25, frmBrevant::Options options = {})
+    // The window, sending to `port`, with a series timer of 40 ms unless `seriesMs` says 3000.
+    frmBrevant &open(quint16 port = 25, frmBrevant::Options options = {}, int seriesMs = 40)
     {
         options.jobDirectory = dir.path();
         options.port = port;
@@ -54,7 +59,23 @@ public:
             return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
         };
         window = std::make_unique<frmBrevant>(options);
+        window->Timer1->setInterval(seriesMs);
         return *window;
+    }
+
+    // Adds the files through "Вложить...".
+    void attach(const QStringList &paths)
+    {
+        dialogAnswers = paths;
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            window->cmdAddFile->click();
+    }
+
+    // Presses "Послать одно" and waits until the dialogue has ended.
+    void sendOne()
+    {
+        window->cmdSend->click();
+        EXPECT_TRUE(waitFor([this] { return !window->dialogueOpen(); }));
     }
 
     // Processes events until `done` holds; false after `ms` milliseconds.

@@ -19,7 +19,8 @@ namespace {
 const QString kSubject = QStringLiteral("Новости рассылки: выпуск №5 — «Осень», и ещё много слов");
 const QString kText = QStringLiteral("Здравствуйте, уважаемый подписчик!\n.\n..\n\n"
                                      ".Строка, которая начинается с точки.\nДо свидания.");
-const QString kList = QStringLiteral("vera@example.test\nanna@example.test\n <boris@example.test>\n");
+const QString kList =
+    QStringLiteral("vera@example.test\nanna@example.test\n <boris@example.test>\n");
 
 // The job as a Windows editor saves it, or as a Linux one does.
 void writeJob(const TempJob &dir, bool windows)
@@ -69,23 +70,22 @@ void runSeries(bool windows, const QStringList &attachments)
     if (!attachments.isEmpty()) {
         // 14 bytes: a data line whose length character is "." goes out dot-stuffed. The large
         // file crosses several of the window's data chunks.
-        h.dir.write(attachments[0], QByteArray("\x2e\x00\x0d\x0a\x20\x60\xff\xfe\x2e\x2e\x0a\x0d\x01\x7f", 14));
+        h.dir.write(attachments[0],
+                    QByteArray("\x2e\x00\x0d\x0a\x20\x60\xff\xfe\x2e\x2e\x0a\x0d\x01\x7f", 14));
         QByteArray large(600 * 1024 + 7, Qt::Uninitialized);
         for (qsizetype i = 0; i < large.size(); ++i)
             large[i] = char((i * 7919) >> 3);
         h.dir.write(attachments[1], large);
     }
-    frmBrevant &w = h.open(25);
-    h.dialogAnswers = paths;
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        w.cmdAddFile->click();
+    frmBrevant &w = h.open(25, {}, frmBrevant::SeriesInterval);
+    h.attach(paths);
 
     QElapsedTimer clock;
     clock.start();
     w.Command1->click();
     ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == QStringLiteral("OK!"); }, 30000))
-        << "Label5: " << w.Label5->text().toStdString() << "; box: "
-        << h.boxes.value(0).text.toStdString();
+        << "Label5: " << w.Label5->text().toStdString()
+        << "; box: " << h.boxes.value(0).text.toStdString();
     EXPECT_GE(clock.elapsed(), 3 * frmBrevant::SeriesInterval - 50); // three ticks of 3000 ms
     EXPECT_TRUE(h.boxes.isEmpty()) << h.boxes.value(0).text.toStdString();
     EXPECT_EQ(w.job.SentCount, 3);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
+# Catches: a built program that ignores its FOLDER argument, connects elsewhere than port 25,
+# opens a window of another size, or answers --help and --version only with a display.
+#
 # The program started from another directory on a job folder named on the command line (the
 # folder itself, then its mail.txt) reads that job: "Послать одно" sends the first message to
-# the first address of the folder's mail.txt. Runs the program under Xvfb in a private network
-# namespace with a mail sink on 127.0.0.1:25, so it needs root (exit 77 otherwise). First of all,
-# --help and --version answer without a display.
+# the first address of the folder's mail.txt, to 127.0.0.1:25. Runs the program under Xvfb in a
+# private network namespace with a mail sink on port 25, so it needs root (exit 77 otherwise).
 # Usage: start_folder_test.sh path/to/brevant version
 set -euo pipefail
 program=$(readlink -f "$1")
@@ -52,13 +54,15 @@ for argument in "$job" "$job/mail.txt"; do
     (cd "$elsewhere" && exec "$program" "$argument") &
     pid=$!
     id=""
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do # a busy machine may take a while to start it
         id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1 || true)
         [ -n "$id" ] && break
         kill -0 "$pid" 2>/dev/null || fail "the program exited before its window appeared"
         sleep 0.1
     done
     [ -n "$id" ] || fail "no window for $argument"
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "${WIDTH}x${HEIGHT}" = 442x418 ] || fail "the window is ${WIDTH}x${HEIGHT}, not 442x418"
     # Presses "Послать одно"; presses again if a press came before the window took input.
     for _ in 1 2 3; do
         xdotool mousemove --window "$id" 376 52 click 1
