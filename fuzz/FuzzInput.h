@@ -5,53 +5,43 @@
 
 #include <QByteArrayView>
 
-#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 class FuzzInput
 {
 public:
     FuzzInput(const std::uint8_t *data, std::size_t size)
-        : m_data(reinterpret_cast<const char *>(data)), m_size(size)
+        : m_rest(reinterpret_cast<const char *>(data), qsizetype(size))
     {
     }
-
-    bool atEnd() const { return m_pos >= m_size; }
-
-    std::uint8_t u8() { return atEnd() ? 0 : std::uint8_t(m_data[m_pos++]); }
-
-    // Little-endian, so that the corpus writer and a hex dump agree.
-    std::uint16_t u16()
+    bool atEnd() const { return m_rest.isEmpty(); }
+    std::uint8_t u8() { return atEnd() ? 0 : std::uint8_t(bytes(1)[0]); }
+    std::uint16_t u16() // little-endian
     {
         const std::uint16_t low = u8();
-        return std::uint16_t(low | std::uint16_t(u8()) << 8);
+        return std::uint16_t(low | u8() << 8);
     }
-
-    // Up to `n` bytes; fewer at the end of the input.
-    QByteArrayView bytes(std::size_t n)
+    QByteArrayView bytes(qsizetype n) // up to `n` bytes; fewer at the end of the input
     {
-        const std::size_t take = n < m_size - m_pos ? n : m_size - m_pos;
-        const QByteArrayView view(m_data + m_pos, qsizetype(take));
-        m_pos += take;
-        return view;
+        const QByteArrayView taken = m_rest.first(std::min(n, m_rest.size()));
+        m_rest = m_rest.sliced(taken.size());
+        return taken;
     }
-
-    // A string with a one-byte length in front.
-    QByteArrayView shortString() { return bytes(u8()); }
-
-    QByteArrayView rest() { return bytes(m_size - m_pos); }
+    QByteArrayView shortString() { return bytes(u8()); } // a one-byte length in front
+    QByteArrayView rest() { return bytes(m_rest.size()); }
 
 private:
-    const char *m_data;
-    std::size_t m_size;
-    std::size_t m_pos = 0;
+    QByteArrayView m_rest;
 };
 
-// Stops the run with a message libFuzzer shows next to the input that caused it.
-[[noreturn]] void fuzzFailure(const char *file, int line, const char *what);
-
+// Stops the run with a message beside the input that caused it: libFuzzer reports abort() as a
+// crash and saves the input.
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
-        if (!(condition))                                                                          \
-            fuzzFailure(__FILE__, __LINE__, #condition);                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);     \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)

@@ -77,8 +77,10 @@ QByteArray subjectField(QByteArrayView subject)
     return field + kCrLf;
 }
 
-QByteArray headerBlock(const HeaderFields &fields)
+QByteArray headerBlock(HeaderFields fields)
 {
+    if (!fields.date.isValid()) // no moment given: the message goes now
+        fields.date = QDateTime::currentDateTime();
     QByteArray block = "From: " + fields.sender + kCrLf + "To: " + fields.recipient + kCrLf +
                        "Date: " + dateField(fields.date) + kCrLf +
                        "Message-ID: " + messageId(fields.date, fields.random, fields.sender) +

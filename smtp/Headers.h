@@ -32,7 +32,7 @@ struct HeaderFields
 };
 
 // The whole block, every line ended by CR LF, the empty line included.
-QByteArray headerBlock(const HeaderFields &fields);
+QByteArray headerBlock(HeaderFields fields);
 
 // "Mon, 07 Dec 2026 09:41:53 +0300" for the moment `date`, in its own time zone.
 QByteArray dateField(const QDateTime &date);

@@ -1,16 +1,15 @@
 // A job folder in a temporary directory, written byte for byte by the tests.
 #pragma once
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-class TempJob
+struct TempJob
 {
-public:
-    QString path() const { return m_dir.path(); }
-    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    QTemporaryDir dir;
+    QString path() const { return dir.path(); }
+    QString filePath(const QString &name) const { return dir.filePath(name); }
 
     void write(const QString &name, const QByteArray &bytes) const
     {
@@ -24,11 +23,10 @@ public:
     void writeAll(const QByteArray &recipients, const QByteArray &host, const QByteArray &sender,
                   const QByteArray &subject, const QByteArray &message) const
     {
-        write(QStringLiteral("mail.txt"), recipients);
-        write(QStringLiteral("smtp.txt"), host);
-        write(QStringLiteral("sender.txt"), sender);
-        write(QStringLiteral("tema.txt"), subject);
-        write(QStringLiteral("message.txt"), message);
+        const QByteArray files[] = {recipients, host, sender, subject, message};
+        int i = 0;
+        for (const char *name : {"mail.txt", "smtp.txt", "sender.txt", "tema.txt", "message.txt"})
+            write(name, files[i++]);
     }
 
     // `count` addresses, one per CR LF line.
@@ -39,7 +37,4 @@ public:
             list += "user" + QByteArray::number(i) + "@example.test\r\n";
         return list;
     }
-
-private:
-    QTemporaryDir m_dir;
 };
