@@ -15,6 +15,12 @@
 # Environment: DELIVERY_N (messages of the rate run, default 1000), DELIVERY_RUNS (default 5),
 #              BENCH_REPETITIONS (Google Benchmark repetitions, default 5).
 # Exit status: 0 when every goal is met, 3 when one is not, 1 when a benchmark failed.
+#
+# Not part of this run: bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
+# and rspamd offline on messages as delivered (Maildir files, with the receiving server's
+# headers) and prints every rule and symbol with its score; exit status 1 when a filter could
+# not run. It installs the two filters when they are missing, keeps its state (rspamd's compiled
+# rules among it) in /var/cache/brevant-filter-check, and needs root.
 
 set -euo pipefail
 
