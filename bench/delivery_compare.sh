@@ -1,134 +1,131 @@
 #!/bin/bash
-# Delivery through the window beside Postfix's smtp-source, against the same smtp-sink, in one
-# network namespace made for the run (scripts/postfix-netns.sh, scripts/bench/smtp_peer.sh):
+# Delivery through the window (delivery_bench) beside Postfix's smtp-source, both to one
+# Postfix smtp-sink on 127.0.0.1:25 in a network namespace made for the run and deleted after:
 #
-#   rate    N messages of 1 KiB of text, one connection each, one session at a time:
-#           smtp-source -s 1 -m N -l 1024, then delivery_bench (window shown, and once more
-#           hidden, which tells the cost of repainting from the cost of sending)
-#   big     one message of the size that our 64 MiB attachment takes on the wire: smtp-source
-#           -m 1 -l BYTES, then delivery_bench (time from the send to the end of the dialogue,
-#           and peak memory above the idle program beside the uuencoded size)
-#   series  delivery_bench: ten sends on the 3000 ms series timer, largest deviation a tick
+#   rate    N messages back to back, one connection each: smtp-source -s 1 -m N -l 1024, then
+#           ours with the window shown, and hidden (which tells the cost of repainting)
+#   big     one message with a 64 MiB attachment: ours (seconds from the send to the end of the
+#           dialogue, peak memory above idle beside the uuencoded size), then smtp-source -m 1
+#           -l BYTES, BYTES being as many as our header block and text
+#   series  ours, once: ten sends on the 3000 ms series timer, the largest deviation of a tick
 #
-# The peers and ours alternate, RUNS times; the table gives the median of each figure.
-# Builds nothing.
+# smtp-source's payload (-l) stands beside our header block and text; it adds its own four
+# header lines. RUNS rounds; the table gives the medians. Builds nothing.
 #
 # usage: delivery_compare.sh [BUILD-DIR] [N] [RUNS]     (defaults: build 1000 5)
 # Exit status: 0 when every goal is met, 3 when one is not, 1 on errors. Needs root.
 
 set -euo pipefail
 
-HERE=$(cd "$(dirname "$0")" && pwd -P)
-ROOT=$(cd "$HERE/.." && pwd -P)
-PFNS=$ROOT/tests/e2e/postfix-netns.sh
-PEER=$ROOT/scripts/bench/smtp_peer.sh
-BUILD=${1:-build}
+BENCH=$(readlink -f "${1:-build}/bench/delivery_bench" || true)
 N=${2:-1000}
 RUNS=${3:-5}
-BENCH=$(readlink -f "$BUILD/bench/delivery_bench" 2>/dev/null || true)
-PYTHON=${PYTHON:-$(test -x /usr/bin/python3 && echo /usr/bin/python3 || command -v python3)}
-
 die() {
     echo "delivery_compare: $*" >&2
     exit 1
 }
-[[ "$N" =~ ^[1-9][0-9]*$ ]] || die "bad message count '$N'"
-[[ "$RUNS" =~ ^[1-9][0-9]*$ ]] || die "bad run count '$RUNS'"
-[ -n "$BENCH" ] && [ -x "$BENCH" ] || die "$BUILD/bench/delivery_bench is not built"
+[[ $N =~ ^[1-9][0-9]*$ && $RUNS =~ ^[1-9][0-9]*$ ]] || die "bad count (N=$N, RUNS=$RUNS)"
+[ -x "$BENCH" ] || die "${1:-build}/bench/delivery_bench is not built"
 [ "$(id -u)" -eq 0 ] || die "needs root (network namespace)"
+[ -x /usr/sbin/smtp-sink ] && [ -x /usr/sbin/smtp-source ] || die "no smtp-sink/smtp-source (package postfix)"
 
-NS=brdeliv$$
+NS=brbench$$
 WORK=$(mktemp -d /tmp/delivery-compare.XXXXXX)
+NS_MADE=0
 cleanup() {
-    "$PFNS" down "$NS" "$WORK" >/dev/null 2>&1 || echo "delivery_compare: cleanup of $NS failed" >&2
+    if [ $NS_MADE -eq 1 ]; then
+        # Whatever runs in the namespace was started here: the sink, or a benchmark cut short.
+        pids=$(ip netns pids "$NS")
+        [ -z "$pids" ] || kill $pids 2>/dev/null || true
+        for _ in $(seq 50); do [ -n "$(ip netns pids "$NS")" ] && sleep 0.1 || break; done
+        pids=$(ip netns pids "$NS")
+        [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
+        wait || true
+        ip netns delete "$NS" || echo "delivery_compare: cannot delete namespace $NS" >&2
+    fi
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 exec </dev/null
+innet() { ip netns exec "$NS" "$@"; }
 
-# Our program inside the namespace, on Qt's offscreen platform; its "result" lines.
-ours() {
-    "$PFNS" exec "$NS" "$WORK" env QT_QPA_PLATFORM=offscreen TMPDIR="$WORK" "$BENCH" "$@" \
-        2>"$WORK/bench.err" | tee -a "$WORK/ours.log" | awk '$1 == "result" { print $2, $3 }' ||
-        {
-            cat "$WORK/bench.err" >&2
-            die "delivery_bench $* failed"
-        }
+ip netns add "$NS" || die "cannot create network namespace $NS"
+NS_MADE=1
+innet ip link set lo up
+innet /usr/sbin/smtp-sink -u nobody 127.0.0.1:25 256 >"$WORK/sink.log" 2>&1 & # -u: drops root
+greeted() {
+    innet timeout 2 bash -c 'exec 3<>/dev/tcp/127.0.0.1/25 && read -r line <&3 &&
+        printf "QUIT\r\n" >&3 && [[ $line == 220* ]]' 2>/dev/null
 }
-pick() { awk -v k="$1" '$1 == k { print $2 }'; }
+for _ in $(seq 50); do greeted && break || sleep 0.2; done
+greeted || die "smtp-sink did not greet with 220: $(cat "$WORK/sink.log")"
 
-"$PEER" sink-start "$NS" "$WORK" 25 >/dev/null
-SIZES=$("$BENCH" --sizes 2>/dev/null | awk '$1 == "result" { print $2, $3 }')
-BIG_TEXT=$(echo "$SIZES" | pick big_text_bytes)
-BIG_ENCODED=$(echo "$SIZES" | pick big_encoded_bytes)
-[ -n "$BIG_TEXT" ] || die "delivery_bench --sizes gave no size"
+# smtp-source against the sink, timed inside the namespace (entering it is not counted): seconds.
+peer() {
+    innet bash -c 't=$EPOCHREALTIME; "$@" >/dev/null && echo "$t $EPOCHREALTIME"' _ \
+        /usr/sbin/smtp-source -s 1 "$@" 127.0.0.1:25 | awk '{ print $2 - $1 }'
+}
+# delivery_bench in the namespace: its lines go to the log, its figures to the figures file.
+ours() {
+    innet env QT_QPA_PLATFORM=offscreen TMPDIR="$WORK" "$BENCH" "$@" >"$WORK/out" 2>"$WORK/err" ||
+        die "delivery_bench $* failed: $(cat "$WORK/err")"
+    grep -v '^result ' "$WORK/out" >>"$WORK/log" || true
+    awk '$1 == "result" { print $2, $3 }' "$WORK/out" >>"$WORK/figures"
+}
+last() { awk -v k="$1" '$1 == k { v = $2 } END { print v }' "$WORK/figures"; }
 
-FIGURES=$WORK/figures # lines "name value", one per run and figure
-: >"$FIGURES"
+: >"$WORK/figures"
 for run in $(seq "$RUNS"); do
     echo "delivery_compare: run $run of $RUNS" >&2
-    out=$("$PEER" rate "$NS" "$WORK" "$N" 2>/dev/null) || die "smtp-source rate failed"
-    echo "peer_rate $(echo "$out" | sed -n 's/.*: \([0-9.]*\) messages\/s$/\1/p')" >>"$FIGURES"
-    r=$(ours --only rate --rate "$N")
-    echo "rate $(echo "$r" | pick rate_per_second)" >>"$FIGURES"
-    echo "rate_cpu $(echo "$r" | pick rate_cpu_us_per_message)" >>"$FIGURES"
-    r=$(ours --only rate --rate "$N" --hidden)
-    echo "rate_hidden $(echo "$r" | pick rate_per_second)" >>"$FIGURES"
-
-    out=$("$PEER" big "$NS" "$WORK" "$BIG_TEXT" 2>/dev/null) || die "smtp-source big failed"
-    echo "peer_big $(echo "$out" | sed -n 's/.* in \([0-9.]*\) s$/\1/p')" >>"$FIGURES"
-    r=$(ours --only big)
-    echo "big $(echo "$r" | pick big_seconds)" >>"$FIGURES"
-    echo "big_peak $(echo "$r" | pick big_peak_above_idle_bytes)" >>"$FIGURES"
+    : >"$WORK/log" # the lines of the last run are shown
+    s=$(peer -m "$N" -l 1024) || die "smtp-source failed"
+    echo "peer_rate $(awk -v n="$N" -v s="$s" 'BEGIN { print n / s }')" >>"$WORK/figures"
+    ours rate "$N"
+    ours rate "$N" hidden
+    ours big 64
+    s=$(peer -m 1 -l "$(last big_payload)") || die "smtp-source failed"
+    echo "peer_big $s" >>"$WORK/figures"
 done
 echo "delivery_compare: series of ten on the 3000 ms timer" >&2
-r=$(ours --only series --series 10)
-echo "series $(echo "$r" | pick series_max_deviation_ms)" >>"$FIGURES"
+ours series 10
 
 echo "Delivery to Postfix's smtp-sink on 127.0.0.1:25 in a network namespace; $RUNS runs, medians"
-echo "(rate: $N messages of 1024 bytes of text; big: 64 MiB attachment, $BIG_ENCODED bytes uuencoded,"
-echo " smtp-source sends $BIG_TEXT bytes of text, as much as our message carries)"
+echo "(rate: $N messages, 1024 bytes of header and text each; big: 64 MiB attachment, $(last big_encoded)"
+echo " bytes uuencoded, $(last big_payload) bytes of header and text, smtp-source -l $(last big_payload))"
 echo
-grep -E '^(rate|big|series):' "$WORK/ours.log" | grep -vE '^series: tick' | sed 's/^/    /' | tail -n 8
-grep -E '^series: tick' "$WORK/ours.log" | sed 's/^/    /'
+sed 's/^/    /' "$WORK/log"
 echo
-"$PYTHON" - "$FIGURES" "$BIG_ENCODED" <<'EOF'
-import collections, statistics, sys
+python3 - "$WORK/figures" "$(last big_encoded)" <<'EOF'
+import statistics, sys
 
-values = collections.defaultdict(list)
+runs = {}
 for line in open(sys.argv[1]):
     name, value = line.split()
-    values[name].append(float(value))
-med = {k: statistics.median(v) for k, v in values.items()}
-encoded = float(sys.argv[2])
-MiB = 1024 * 1024
-
-rows = [
-    # figure, ours, peer, ratio, goal text, met
-    ("messages/s back to back, window shown (peer: smtp-source -s 1)",
-     f"{med['rate']:.0f}", f"{med['peer_rate']:.0f}", med["rate"] / med["peer_rate"], ">= 1.00",
-     med["rate"] >= med["peer_rate"]),
-    ("messages/s back to back, window hidden (peer: smtp-source -s 1)",
-     f"{med['rate_hidden']:.0f}", f"{med['peer_rate']:.0f}", med["rate_hidden"] / med["peer_rate"],
-     "(for comparison)", None),
-    ("64 MiB attachment: seconds from the send to the end of the dialogue (peer: smtp-source, same size)",
-     f"{med['big']:.2f}", f"{med['peer_big']:.2f}", med["big"] / med["peer_big"], "<= 1.50",
-     med["big"] <= 1.5 * med["peer_big"]),
-    ("64 MiB attachment: peak MiB above idle (peer: the uuencoded size)",
-     f"{med['big_peak'] / MiB:.1f}", f"{encoded / MiB:.1f}", med["big_peak"] / encoded, "<= 1.50",
-     med["big_peak"] <= 1.5 * encoded),
-    ("series of ten: largest deviation of a tick from 3000 ms, ms",
-     f"{med['series']:.2f}", "3000", med["series"] / 3000, "<= 15 ms", med["series"] <= 15),
-]
+    runs.setdefault(name, []).append(float(value))
+m = {name: statistics.median(values) for name, values in runs.items()}
+encoded, MiB = float(sys.argv[2]), 2**20
 print("| figure | ours | peer | ratio | goal | met? |")
 print("|---|---:|---:|---:|---|---|")
-for figure, ours, peer, ratio, goal, met in rows:
-    print(f"| {figure} | {ours} | {peer} | {ratio:.2f} | {goal} | "
+missed = False
+def row(figure, ours, peer, fmt, goal, met, peer_text=None):
+    global missed
+    missed |= met is False
+    print(f"| {figure} | {fmt % ours} | {peer_text or fmt % peer} | {ours / peer:.2f} | {goal} | "
           f"{'-' if met is None else 'yes' if met else 'NO'} |")
+row("messages/s back to back, window shown (peer: smtp-source -s 1)",
+    m["rate"], m["peer_rate"], "%.0f", ">= 1.00", m["rate"] >= m["peer_rate"])
+row("messages/s back to back, window hidden (peer: smtp-source -s 1)",
+    m["rate_hidden"], m["peer_rate"], "%.0f", "(for comparison)", None)
+row("64 MiB attachment: seconds from the send to the end of the dialogue (peer: smtp-source, same size)",
+    m["big"], m["peer_big"], "%.2f", "<= 1.50", m["big"] <= 1.5 * m["peer_big"])
+row("64 MiB attachment: peak MiB above idle (peer: the uuencoded size)",
+    m["big_peak"] / MiB, encoded / MiB, "%.1f", "<= 1.50", m["big_peak"] <= 1.5 * encoded)
+row("series of ten: largest deviation of a tick from 3000 ms, ms",
+    m["series"], 3000, "%.2f", "<= 15 ms", m["series"] <= 15, "3000")
 print()
-print(f"processor time of our program a message (rate, window shown): {med['rate_cpu']:.0f} us")
+print(f"processor time of our program a message (rate, window shown): {m['rate_cpu_us']:.0f} us")
 for name in ("peer_rate", "rate", "rate_hidden", "peer_big", "big", "big_peak"):
-    print(f"runs {name}: " + " ".join(f"{v:.6g}" for v in values[name]))
-sys.exit(0 if all(met is not False for *_, met in rows) else 3)
+    print(f"runs {name}: " + " ".join(f"{v:.6g}" for v in runs[name]))
+sys.exit(3 if missed else 0)
 EOF
