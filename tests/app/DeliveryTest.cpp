@@ -1,8 +1,8 @@
 // Catches: a send that does not reach the server as the job says, a list that does not move on
-// exactly once per delivered message, a series that does not stop with "OK!" or stalls, a
-// counter that miscounts, a refusal or socket error without its box or with the wrong number,
-// a time limit that is missing or the wrong one, two dialogues at once, boxes piling up, an
-// attachment sent twice or from a stale file, and a crash when the window closes mid-dialogue.
+// exactly once per delivered message, a series that does not stop with "OK!" or stalls, a counter
+// that miscounts, a refusal or socket error without its box or with the wrong number, a time
+// limit missing or mixed up, two dialogues at once, boxes piling up, an attachment sent twice or
+// from a stale file, and a crash when the window closes mid-dialogue.
 #include "AppHarness.h"
 #include "ScriptedServer.h"
 
@@ -10,30 +10,27 @@
 #include <QTimeZone>
 
 #include <netinet/in.h>
-#include <unistd.h>
 
 using Act = ScriptedServer::Act;
 using Bytes = QList<QByteArray>;
-
-namespace {
-const Bytes kABC = {"<a@example.test>", "<b@example.test>", "<c@example.test>"};
-} // namespace
+static const Bytes kABC = {"<a@example.test>", "<b@example.test>", "<c@example.test>"};
 
 TEST(Delivery, PressesCountWhateverTheOutcomeAndWalkTheList)
 {
     for (const bool refused : {false, true}) {
-        SCOPED_TRACE(refused ? "MAIL refused" : "delivered");
         AppHarness h;
         ScriptedServer server;
         if (refused)
             server.answers["MAIL"] = {"550 no\r\n"};
         frmBrevant &w = h.open(server.port());
-        const QStringList shown = {"b@example.test", "c@example.test", "c@example.test"};
+        QStringList shown;
         for (int press = 1; press <= 3; ++press) {
             h.sendOne();
-            EXPECT_EQ(w.Label5->text(), press == 3 && !refused ? "OK!" : QString::number(press));
-            EXPECT_EQ(w.txtRecipient->text(), refused ? "a@example.test" : shown[press - 1]);
+            shown << w.Label5->text() + " " + w.txtRecipient->text();
         }
+        EXPECT_EQ(shown.join(", "), refused
+                                        ? "1 a@example.test, 2 a@example.test, 3 a@example.test"
+                                        : "1 b@example.test, 2 c@example.test, OK! c@example.test");
         EXPECT_EQ(server.deliveredTo, refused ? Bytes() : kABC);
         EXPECT_EQ(h.boxes.size(), refused ? 3 : 0);
     }
@@ -42,7 +39,6 @@ TEST(Delivery, PressesCountWhateverTheOutcomeAndWalkTheList)
 TEST(Delivery, SeriesWalksTheListThenStopsWithOk)
 {
     for (const QByteArray list : {"a@example.test\r\nb@example.test\r\nc@example.test", ""}) {
-        SCOPED_TRACE(list.isEmpty() ? "empty list" : "three addresses");
         AppHarness h;
         h.dir.write("mail.txt", list);
         ScriptedServer server;
@@ -50,10 +46,9 @@ TEST(Delivery, SeriesWalksTheListThenStopsWithOk)
         w.Command1->click();
         EXPECT_TRUE(server.connections.isEmpty()) << "the series sends at its first tick";
         ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }));
-        EXPECT_FALSE(w.Timer1->isActive());
         QTest::qWait(150);
+        EXPECT_FALSE(w.Timer1->isActive());
         EXPECT_EQ(server.deliveredTo, list.isEmpty() ? Bytes{"<>"} : kABC);
-        EXPECT_EQ(w.job.SentCount, list.isEmpty() ? 1 : 3);
     }
 }
 
@@ -61,66 +56,61 @@ TEST(Delivery, RefusedRecipientIsRetriedAtEveryTickWithoutPilingUpBoxes)
 {
     AppHarness h;
     ScriptedServer server;
-    server.answers["RCPT"] = {"550 5.1.1 no such user\r\n"};
+    server.answers["RCPT"] = {"550 5.1.1 \xCD\xE5\xF2\r\n"};
     frmBrevant &w = h.open(server.port());
-    int connectionsDuringBox = -1;
+    qsizetype duringBox = -1;
     h.whileBoxOpen = [&] {
-        if (connectionsDuringBox >= 0)
-            return; // only the first box waits for its user
-        const qsizetype before = server.connections.size();
-        QTest::qWait(300); // several ticks while the user reads the box
-        connectionsDuringBox = int(server.connections.size() - before);
-        EXPECT_TRUE(w.Timer1->isActive());
+        if (duringBox < 0) { // the first box waits while several ticks go by
+            const qsizetype before = server.connections.size();
+            QTest::qWait(300);
+            duringBox = server.connections.size() - before;
+        }
     };
     w.Command1->click();
     ASSERT_TRUE(h.waitFor([&] { return h.boxes.size() >= 3; }));
+    EXPECT_TRUE(w.Timer1->isActive());
     w.Timer1->stop();
-    EXPECT_EQ(connectionsDuringBox, 0);
-    EXPECT_EQ(h.boxes[0].title, "SMTP Error");
-    EXPECT_EQ(h.boxes[0].icon, QMessageBox::Information);
-    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 550 5.1.1 no such user\r\n");
+    EXPECT_EQ(duringBox, 0);
+    EXPECT_TRUE(h.boxes[0].title == "SMTP Error" && h.boxes[0].icon == QMessageBox::Information);
+    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 550 5.1.1 Нет\r\n"); // the reply's Windows-1251 text
     for (const auto &conn : server.connections)
         EXPECT_TRUE(conn->received.contains("RCPT TO:<a@example.test>\r\n"));
-    EXPECT_EQ(w.job.CurrentIndex, 0);
 }
 
-TEST(Delivery, CommandsAndDataOnTheWireFromRepliesInPieces)
+TEST(Delivery, CommandsAndDataOnTheWireAfterMultiLineReplies)
 {
     AppHarness h;
     h.dir.writeAll("a@example.test", " 127.0.0.1 ", "  me@example.test  ", "\xD2\xE5\xEC\xE0",
                    ".\r\nline\nwith LF\r\n..two\r\n");
     h.dir.write("a.txt", "abc");
     ScriptedServer server;
-    server.trickle = true;
     server.answers["220"] = {"220-test.example ESMTP\r\n220-second line\r\n220 ready\r\n"};
     server.answers["HELO"] = {"250-test.example\r\n250 8BITMIME\r\n"};
     frmBrevant::Options options;
-    options.clock = [] {
-        return QDateTime(QDate(2026, 12, 7), QTime(9, 41, 53), QTimeZone(10800));
-    };
+    options.clock = [] { return QDateTime({2026, 12, 7}, {9, 41, 53}, QTimeZone(10800)); };
     options.random = [] { return quint64(0xABCDEF); };
     frmBrevant &w = h.open(server.port(), options);
     h.attach({h.dir.filePath("a.txt")});
     w.cmdSend->click();
-    ASSERT_TRUE(h.waitFor([&] { return !w.dialogueOpen(); }, 10000));
-    EXPECT_TRUE(server.receivedMidReply.isEmpty()) << "a command went out before its reply ended";
-    ASSERT_EQ(server.connections.size(), 1);
-    EXPECT_EQ(server.connections[0]->received.toStdString(),
-              "HELO me\r\nMAIL FROM:<me@example.test>\r\nRCPT TO:<a@example.test>\r\nDATA\r\n"
-              "From: me@example.test\r\nTo: a@example.test\r\n"
-              "Date: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
-              "Message-ID: <20261207064153.0000000000ABCDEF@example.test>\r\n"
-              "Subject: =?windows-1251?B?0uXs4A==?=\r\n\r\n"
-              "\r\n..\r\nline\r\nwith LF\r\n...two\r\n\r\n"
-              "begin 664 a.txt\r\n#86)C\r\n`\r\nend\r\n\r\n\r\n.\r\nQUIT\r\n");
+    ASSERT_TRUE(h.waitFor([&] { return !w.dialogueOpen(); }));
+    EXPECT_EQ(
+        server.connections.value(0)->received.toStdString(),
+        "HELO me\r\nMAIL FROM:<me@example.test>\r\nRCPT TO:<a@example.test>\r\nDATA\r\n"
+        "From: me@example.test\r\nTo: a@example.test\r\n"
+        "Date: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
+        "Message-ID: <20261207064153.0000000000ABCDEF@example.test>\r\n"
+        "Subject: =?windows-1251?B?0uXs4A==?=\r\n\r\n\r\n..\r\nline\r\nwith LF\r\n...two\r\n\r\n"
+        "begin 664 a.txt\r\n#86)C\r\n`\r\nend\r\n\r\n\r\n.\r\nQUIT\r\n");
     EXPECT_EQ(w.Label5->text(), "OK!");
 }
 
 TEST(Delivery, EachMessageCountsOnceHoweverQuitIsAnswered)
 {
-    const ScriptedServer::Answer quits[] = {
-        {"221 bye\r\n"}, {"250 ok\r\n"}, {"", Act::Close}, {"", Act::Reset}, {"", Act::Silent}};
-    for (const auto &quit : quits) {
+    for (const ScriptedServer::Answer &quit : {ScriptedServer::Answer{"221 bye\r\n"},
+                                               {"250 ok\r\n"},
+                                               {"", Act::Close},
+                                               {"", Act::Reset},
+                                               {"", Act::Silent}}) {
         SCOPED_TRACE(int(quit.act));
         AppHarness h;
         ScriptedServer server;
@@ -137,29 +127,23 @@ TEST(Delivery, EachMessageCountsOnceHoweverQuitIsAnswered)
     }
 }
 
-TEST(Delivery, LineBreaksInFieldsAreNeverSent)
+TEST(Delivery, FieldsThatWouldBreakACommandAreNeverSent)
 {
     // A job line holds no line break, but it may hold a NUL, and a typed address anything.
-    struct Case
+    const struct
     {
         QByteArray host, sender, recipients;
-        QString typed, field;
-        bool connects;
+        QString typed, box;
+        int connections;
+    } cases[] = {
+        {QByteArray("127.0.0.1\0evil", 14), "me@x", "a@x", {}, "«Хост SMTP» содержит", 0},
+        {"127.0.0.1", QByteArray("me\0RCPT TO:<b@x>", 16), "a@x", {}, "«Ваш E-mail» содержит", 0},
+        {"127.0.0.1", "  ", "a@x", {}, "«Ваш E-mail» не заполнено", 0},
+        {"127.0.0.1", "me@x", "a@x", "a@x\r\nDATA", "«E-mail адресата» содержит", 1},
+        {"127.0.0.1", "me@x", QByteArray("a@x\0b", 5), {}, "«E-mail адресата» содержит", 1},
     };
-    const Case cases[] = {
-        {QByteArray("127.0.0.1\0evil", 14), "me@x", "a@x", {}, "«Хост SMTP» содержит", false},
-        {"127.0.0.1",
-         QByteArray("me@x\0RCPT TO:<b@x>", 19),
-         "a@x",
-         {},
-         "«Ваш E-mail» содержит",
-         false},
-        {"127.0.0.1", "  ", "a@x", {}, "«Ваш E-mail» не заполнено", false},
-        {"127.0.0.1", "me@x", "a@x", "a@x\r\nDATA", "«E-mail адресата» содержит", true},
-        {"127.0.0.1", "me@x", QByteArray("a@x\0b", 5), {}, "«E-mail адресата» содержит", true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.field.toStdString());
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.box.toStdString());
         AppHarness h;
         h.dir.writeAll(c.recipients, c.host, c.sender, "s", "m");
         ScriptedServer server;
@@ -169,11 +153,9 @@ TEST(Delivery, LineBreaksInFieldsAreNeverSent)
         h.sendOne();
         QTest::qWait(20);
         ASSERT_EQ(h.boxes.size(), 1);
-        EXPECT_EQ(h.boxes[0].title, "SMTP Error");
-        EXPECT_TRUE(h.boxes[0].text.contains(c.field)) << h.boxes[0].text.toStdString();
-        EXPECT_EQ(server.connections.size(), c.connects ? 1 : 0);
-        for (const auto &conn : server.connections)
-            EXPECT_FALSE(conn->received.contains("RCPT")) << conn->received.toStdString();
+        EXPECT_TRUE(h.boxes[0].title == "SMTP Error" && h.boxes[0].text.contains(c.box));
+        EXPECT_EQ(server.connections.size(), c.connections);
+        EXPECT_TRUE(c.connections == 0 || !server.connections[0]->received.contains("RCPT"));
         EXPECT_EQ(w.Label5->text(), "1");
     }
 }
@@ -183,72 +165,60 @@ TEST(Delivery, SocketErrorsAndTimeLimitsInTheWinsockBox)
     // A listener that never accepts, its backlog full: a connection to it waits for ever.
     const int stuck = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(stuck, 0), 0);
-    ::getsockname(stuck, reinterpret_cast<sockaddr *>(&address), &length);
-    QList<std::shared_ptr<QTcpSocket>> filling;
-    for (int i = 0; i < 3; ++i) {
-        filling << std::make_shared<QTcpSocket>();
-        filling.last()->connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
-    }
-    QTest::qWait(50);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(stuck, reinterpret_cast<sockaddr *>(&address), size) | ::listen(stuck, 0), 0);
+    ::getsockname(stuck, reinterpret_cast<sockaddr *>(&address), &size);
+    QTcpSocket filling[3];
+    for (QTcpSocket &socket : filling)
+        socket.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost);
     const quint16 closedPort = closed.serverPort();
     closed.close();
-
-    struct Case
+    QTest::qWait(50);
+    const struct
     {
-        const char *name;
-        const char *step; // the answer changed, or "" for none
+        const char *step; // whose answer changes; "connect" for none
         ScriptedServer::Answer answer;
         int number;
         quint16 port = 0; // 0: the scripted server
+    } cases[] = {
+        {"", {}, 10061, closedPort},
+        {"MAIL", {"", Act::Close}, 10053},
+        {"MAIL", {"", Act::Reset}, 10054},
+        {"connect", {}, 10060, ntohs(address.sin_port)},
+        {"220", {"", Act::Silent}, 10060},
+        {"MAIL", {"", Act::Silent}, 10060},
+        {".", {"", Act::Silent}, 10060},
+        {"", {}, 11001, 1}, // and the host "no-such-host.invalid"
     };
-    const Case cases[] = {
-        {"refused", "", {}, 10061, closedPort},
-        {"closed mid-dialogue", "MAIL", {"", Act::Close}, 10053},
-        {"reset", "MAIL", {"", Act::Reset}, 10054},
-        {"connect takes too long", "", {}, 10060, ntohs(address.sin_port)},
-        {"no greeting", "220", {"", Act::Silent}, 10060},
-        {"no answer to MAIL", "MAIL", {"", Act::Silent}, 10060},
-        {"no answer to the end of the data", ".", {"", Act::Silent}, 10060},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.step) + " " + std::to_string(c.number));
         AppHarness h;
         ScriptedServer server;
-        if (*c.step)
-            server.answers[c.step] = c.answer;
-        // Each limit short only where it is the one that must end the wait.
-        const std::string name = c.name;
+        server.answers[c.step] = c.answer;
+        if (c.number == 11001)
+            h.dir.write("smtp.txt", "no-such-host.invalid");
+        // Each limit is short only where it is the one that must end the wait.
+        const auto limit = [](bool mine) { return std::chrono::milliseconds(mine ? 200 : 60000); };
         frmBrevant::Options options;
-        options.timeouts.connect =
-            std::chrono::milliseconds(name.starts_with("connect") ? 200 : 60000);
-        options.timeouts.reply = std::chrono::milliseconds(c.step[0] == '.' ? 60000 : 200);
-        options.timeouts.dataEnd = std::chrono::milliseconds(c.step[0] == '.' ? 200 : 60000);
+        const bool connect = c.step == std::string("connect"), dataEnd = c.step[0] == '.';
+        options.timeouts = {limit(connect), limit(!connect && !dataEnd), limit(dataEnd),
+                            limit(false)};
         frmBrevant &w = h.open(c.port ? c.port : server.port(), options);
         h.sendOne();
         ASSERT_EQ(h.boxes.size(), 1);
-        EXPECT_EQ(h.boxes[0].title, "Winsock Error");
-        EXPECT_EQ(h.boxes[0].icon, QMessageBox::Warning);
+        EXPECT_TRUE(h.boxes[0].title == "Winsock Error" && h.boxes[0].icon == QMessageBox::Warning);
         EXPECT_TRUE(
-            h.boxes[0].text.startsWith(QStringLiteral("Winsock Error number %1\r\n").arg(c.number)))
+            h.boxes[0].text.startsWith(QString("Winsock Error number %1\r\n").arg(c.number)))
             << h.boxes[0].text.toStdString();
         EXPECT_EQ(w.job.CurrentIndex, 0);
         EXPECT_EQ(w.Winsock1->state(), QAbstractSocket::UnconnectedState);
     }
     ::close(stuck);
-    AppHarness h;
-    h.dir.write("smtp.txt", "no-such-host.invalid");
-    h.open();
-    h.sendOne();
-    ASSERT_EQ(h.boxes.size(), 1);
-    EXPECT_TRUE(h.boxes[0].text.startsWith("Winsock Error number 11001\r\n"));
 }
 
-TEST(Delivery, OneDialogueAtATimeAndTypedRecipientIsUsed)
+TEST(Delivery, OneDialogueAtATimeAndATypedRecipientIsUsed)
 {
     AppHarness h;
     ScriptedServer server;
@@ -276,22 +246,20 @@ TEST(Delivery, AttachmentsAreReadAtEverySendAndGoOutOnce)
     ScriptedServer server;
     server.answers["RCPT"] = {"550 not yet\r\n"};
     frmBrevant &w = h.open(server.port());
-    for (const char *name : {"f.txt", "g.txt", "h.txt"})
-        h.dir.write(name, "one");
+    h.dir.write("f.txt", "one");
+    h.dir.write("g.txt", "one");
     h.attach({h.dir.filePath("f.txt"), h.dir.filePath("g.txt"), h.dir.filePath("f.txt")});
     h.sendOne(); // refused before the data: the files must not linger for the next message
     server.answers["RCPT"] = {"250 ok\r\n"};
     h.dir.write("f.txt", "two!");
     h.sendOne();
-    ASSERT_EQ(server.connections.size(), 2);
-    const QByteArray data = server.connections[1]->data.value(0);
+    const QByteArray data = server.connections.value(1)->data.value(0);
     EXPECT_EQ(data.count("begin 664 "), 3);
     EXPECT_EQ(data.count("begin 664 f.txt\r\n$='=O(2`@\r\n"), 2) << "f.txt in its new state";
     EXPECT_EQ(w.lstAttachments->currentRow(), 2);
     // "Удалить" takes the entry the user selected after the send, not the one the send left.
     w.lstAttachments->setCurrentRow(1);
     w.cmdRemove->click();
-    ASSERT_EQ(w.lstAttachments->count(), 2);
     EXPECT_EQ(w.lstAttachments->item(1)->text(), h.dir.filePath("f.txt"));
 }
 
@@ -315,9 +283,9 @@ TEST(Delivery, RealBoxesNeverNest)
 {
     AppHarness h;
     h.dir.write("sender.txt", "");
-    frmBrevant::Options options;
+    frmBrevant::Options options; // the real QMessageBox, not the harness's recorder
     options.jobDirectory = h.dir.path();
-    frmBrevant w(options); // the real QMessageBox, not the harness's recorder
+    frmBrevant w(options);
     int boxes = -1;
     QTimer::singleShot(100, [&] {
         w.cmdSend->click(); // a second send while the first one's box is open

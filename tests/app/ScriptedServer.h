@@ -2,8 +2,7 @@
 //
 // By default it answers like a well-mannered server: 220, then 250 to HELO, MAIL and RCPT, 354
 // to DATA, 250 to the end of the data, 221 to QUIT, and it closes. A test overrides any answer,
-// makes it trickle a byte at a time, keeps silent, closes or resets the line, and afterwards
-// reads everything each connection received.
+// keeps silent, closes or resets the line, and afterwards reads what each connection received.
 #pragma once
 
 #include <QList>
@@ -11,7 +10,6 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <memory>
 #include <sys/socket.h>
@@ -46,8 +44,6 @@ public:
         {".", {"250 queued\r\n"}},
         {"QUIT", {"221 bye\r\n"}},
     };
-    bool trickle = false;          // each reply a byte at a time, a few milliseconds apart
-    QByteArray receivedMidReply;   // what the client sent while a reply was still trickling
     QList<QByteArray> deliveredTo; // RCPT TO of every message whose data ended, in order
 
     ScriptedServer()
@@ -73,8 +69,6 @@ private:
     {
         const QByteArray bytes = conn.socket->readAll();
         conn.received += bytes;
-        if (m_writing)
-            receivedMidReply += bytes;
         conn.pending += bytes;
         qsizetype eol;
         while (conn.socket && (eol = conn.pending.indexOf('\n')) >= 0) {
@@ -112,18 +106,9 @@ private:
             ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off);
             return socket->abort();
         }
-        if (!trickle)
-            return void(socket->write(answer.reply));
-        m_writing = true;
-        for (qsizetype i = 0; i < answer.reply.size(); ++i) {
-            QTimer::singleShot(int(i) * 3, socket, [this, socket, i, answer] {
-                socket->write(answer.reply.mid(i, 1));
-                m_writing = i + 1 < answer.reply.size();
-            });
-        }
+        socket->write(answer.reply);
     }
 
     QTcpServer m_server;
     QByteArray m_rcpt;
-    bool m_writing = false;
 };

@@ -179,26 +179,21 @@ TEST(Session, DialoguesWholeByteByByteAndRunTogether)
     }
 }
 
-TEST(Session, TimeLimitFollowsTheStep)
+TEST(Session, DefaultTimeLimitsAndANewDialogueAfterTheLast)
 {
-    // The defaults: RFC 5321's minimum client limits, and a short wait for the reply to QUIT.
-    const Smtp::Timeouts defaults;
-    EXPECT_EQ(defaults.connect, std::chrono::seconds(30));
-    EXPECT_EQ(defaults.reply, std::chrono::minutes(5));
-    EXPECT_EQ(defaults.dataEnd, std::chrono::minutes(10));
-    EXPECT_EQ(defaults.quit, std::chrono::seconds(5));
-    const Smtp::Timeouts limits{std::chrono::milliseconds(1), std::chrono::milliseconds(2),
-                                std::chrono::milliseconds(3), std::chrono::milliseconds(4)};
+    // RFC 5321's minimum client limits, and a short wait for the reply to QUIT.
+    const Smtp::Timeouts limits;
+    EXPECT_EQ(limits.connect, std::chrono::seconds(30));
+    EXPECT_EQ(limits.reply, std::chrono::minutes(5));
+    EXPECT_EQ(limits.dataEnd, std::chrono::minutes(10));
+    EXPECT_EQ(limits.quit, std::chrono::seconds(5));
     Smtp::Session s;
     ASSERT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
-    const int expected[] = {2, 2, 2, 2, 2, 3, 4};
-    for (std::size_t i = 0; i < kServer.size(); ++i) {
-        EXPECT_EQ(s.replyTimeout(limits).count(), expected[i]) << "step " << i;
-        const Smtp::Action a = s.onReply(kServer[i], [] { return QByteArray("c@d"); });
+    for (const QByteArray &reply : kServer) {
+        const Smtp::Action a = s.onReply(reply, [] { return QByteArray("c@d"); });
         while (a.startData && !s.dataFinished())
             s.nextDataChunk(1024);
     }
-    EXPECT_FALSE(s.active());
     // An ended dialogue answers nothing; a new one starts over.
     EXPECT_TRUE(s.onReply("250 again\r\n", {}).send.isEmpty());
     EXPECT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
