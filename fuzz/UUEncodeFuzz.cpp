@@ -1,6 +1,4 @@
-// Catches: a text of another length than encodedSize(), a data line with a character outside
-// 33..96 or of the wrong length, data lines that do not decode to the input, and a file whose
-// text differs from the text of the same bytes in memory.
+// Catches: wrong text length, characters off 33..96, lines not decoding back, file text != memory.
 //
 // Input: one byte, the length of the header name (mod 64); the name; then the data.
 #include "FuzzInput.h"

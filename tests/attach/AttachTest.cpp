@@ -1,11 +1,8 @@
-// Catches: wrong text for a length or a byte, text GNU uudecode does not turn back into the file,
-// stale or mis-sized text of changing files, unreadable files passed or hanging, names breaking
-// the header, and attachment blocks out of order, partial, selecting wrongly or reallocated.
+// Catches: wrong or undecodable text, stale text, unreadable files passed, bad names, bad blocks.
 #include "AttachmentBlock.h"
 #include "MUUEncode.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -42,6 +39,16 @@ AttachmentBlockResult build(const QStringList &entries, std::vector<int> &select
     });
 }
 
+// The file is refused with "«path»: reason" and no text, alone and as the one entry of a block.
+bool refused(const QString &path, const QString &reason)
+{
+    std::vector<int> selections;
+    const MUUEncode::EncodeResult result = MUUEncode::UUEncodeFile(path);
+    const AttachmentBlockResult block = build({path}, selections);
+    return result.error.startsWith("«" + path + "»: " + reason) && result.text.isEmpty() &&
+           block.error == result.error && block.block.isEmpty() && block.failedIndex == 0;
+}
+
 TEST(UUEncode, Examples)
 {
     const QByteArray lineA = "M" + QByteArray("04%!").repeated(15) + "\n";
@@ -59,12 +66,10 @@ TEST(UUEncode, Examples)
     // The empty name of a path that ends in a separator leaves the header line whole.
     EXPECT_EQ(encode(QByteArrayView(), "abc"), "begin 664 \n#86)C\n`\nend\n");
     constexpr qsizetype kMax = std::numeric_limits<qsizetype>::max();
-    EXPECT_EQ(MUUEncode::encodedSize(kMax - 19, 0), kMax);
-    for (const auto &[name, data] : {std::pair<qsizetype, qint64>{kMax - 18, 0},
-                                     {-1, 0},
-                                     {0, -1},
-                                     {0, std::numeric_limits<qint64>::max()}})
-        EXPECT_EQ(MUUEncode::encodedSize(name, data), -1) << name << " " << data;
+    EXPECT_EQ(MUUEncode::encodedSize(kMax - 19, 0), kMax); // and no byte more: overflow
+    EXPECT_EQ(MUUEncode::encodedSize(kMax - 18, 0), -1);
+    EXPECT_EQ(MUUEncode::encodedSize(0, kMax), -1);
+    EXPECT_EQ(MUUEncode::encodedSize(-1, 0), -1);
 }
 
 // Every length up to 200, and around whole lines and the 128 KiB read chunks.
@@ -117,7 +122,7 @@ TEST(UUEncode, EncodesTheBytesReadNotTheLengthTaken)
 {
     for (const QString path : {"/proc/version", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
         const QByteArray data = readFile(path);
-        if (QFileInfo(path).size() == data.size())
+        if (QFile(path).size() == data.size())
             GTEST_SKIP() << qPrintable(path) << " has its true length here";
         EXPECT_EQ(MUUEncode::UUEncodeFile(path).text, encode(MUUEncode::fileNameOf(path), data));
     }
@@ -141,40 +146,27 @@ TEST(UUEncode, UnreadableFiles)
     if (readFile("/proc/sys/vm/overcommit_memory").trimmed() != "1" &&
         huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40))
         cases.push_back({huge.fileName(), "файл слишком велик: не хватает памяти"});
-    for (const auto &[path, reason] : cases) {
-        const MUUEncode::EncodeResult result = MUUEncode::UUEncodeFile(path);
-        EXPECT_TRUE(result.error.startsWith("«" + path + "»: " + reason) && result.text.isEmpty())
-            << qPrintable(result.error);
-        std::vector<int> selections;
-        const AttachmentBlockResult block = build({path}, selections);
-        EXPECT_TRUE(block.error == result.error && block.block.isEmpty() && block.failedIndex == 0);
-    }
-}
+    for (const auto &[path, reason] : cases)
+        EXPECT_TRUE(refused(path, reason)) << qPrintable(path);
 
-// Root reads any file: as root, the check runs in a child process as the user nobody.
-TEST(UUEncode, NoPermission)
-{
-    QTemporaryDir dir;
-    const QString path = writeFile(dir.filePath("secret"), "abc");
-    ASSERT_TRUE(QFile::setPermissions(path, {}) && chmod(qPrintable(dir.path()), 0711) == 0);
-    const auto refused = [&] {
-        std::vector<int> selections;
-        const QString error = "«" + path + "»: нет прав на чтение";
-        return MUUEncode::UUEncodeFile(path).error == error &&
-               build({path}, selections).error == error;
-    };
+    // Root reads any file: as root, this check runs in a child process as the user nobody.
+    const QString secret = writeFile(dir.filePath("secret"), "abc");
+    ASSERT_TRUE(QFile::setPermissions(secret, {}) && chmod(qPrintable(dir.path()), 0711) == 0);
     if (geteuid() != 0) {
-        EXPECT_TRUE(refused());
+        EXPECT_TRUE(refused(secret, "нет прав на чтение"));
     } else if (const pid_t child = fork(); child == 0) {
-        _exit(setgid(65534) == 0 && setuid(65534) == 0 && refused() ? 0 : 1);
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 && refused(secret, "нет прав на чтение")
+                  ? 0
+                  : 1);
     } else {
         int status = 0;
         EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-                    WEXITSTATUS(status) == 0);
+                    WEXITSTATUS(status) == 0)
+            << "as nobody";
     }
 }
 
-TEST(AttachmentBlock, EntriesInOrder)
+TEST(AttachmentBlock, EntriesInOrderEachReadAnew)
 {
     QTemporaryDir dir;
     const QString abc = writeFile(dir.filePath("abc.txt"), "abc");
@@ -182,34 +174,34 @@ TEST(AttachmentBlock, EntriesInOrder)
     const QString empty = writeFile(dir.filePath("e"), "");
     for (const QStringList &entries :
          {QStringList{}, {abc}, {abc, big}, {big, abc, big}, {empty, abc}}) {
-        std::vector<int> selections, all;
+        std::vector<int> selections, all(entries.size());
+        std::iota(all.begin(), all.end(), 0);
         const AttachmentBlockResult result = build(entries, selections);
         QByteArray expected;
-        for (const QString &path : entries) {
+        for (const QString &path : entries)
             expected += encode(MUUEncode::fileNameOf(path), readFile(path)) + "\r\n";
-            all.push_back(int(all.size()));
-        }
         EXPECT_TRUE(result.ok() && result.failedIndex == -1 && result.block == expected);
         EXPECT_EQ(result.block.capacity(), result.block.size()) << "allocated more than once";
         EXPECT_EQ(selections, all);
+        writeFile(abc, readFile(abc) + "+"); // what the next build must send
     }
 }
 
-TEST(AttachmentBlock, StopsAtTheFirstFailureAndReadsFilesAnew)
+// A missing file is found as it is selected; /proc/self/mem fails as it is read, once all are
+// selected, and is then selected again.
+TEST(AttachmentBlock, StopsAtTheFirstFailure)
 {
     QTemporaryDir dir;
-    const QString abc = writeFile(dir.filePath("abc.txt"), "abc"), gone = dir.filePath("gone");
-    std::vector<int> selections;
-    const AttachmentBlockResult failed = build({abc, gone, abc}, selections);
-    EXPECT_TRUE(failed.block.isEmpty() && failed.failedIndex == 1);
-    EXPECT_EQ(failed.error, "«" + gone + "»: файл не найден");
-    EXPECT_EQ(selections, std::vector<int>({0, 1}));
-
-    writeFile(gone, "here");
-    const QByteArray abcText = encode("abc.txt", "abc") + "\r\n";
-    EXPECT_EQ(build({abc, gone}, selections).block, abcText + encode("gone", "here") + "\r\n");
-    writeFile(abc, "changed");
-    EXPECT_EQ(build({abc}, selections).block, encode("abc.txt", "changed") + "\r\n");
+    const QString abc = writeFile(dir.filePath("abc.txt"), "abc");
+    for (const auto &[entries, selected] : std::vector<std::pair<QStringList, std::vector<int>>>{
+             {{abc, dir.filePath("gone"), abc}, {0, 1}},
+             {{abc, "/proc/self/mem", abc}, {0, 1, 2, 1}}}) {
+        std::vector<int> selections;
+        const AttachmentBlockResult result = build(entries, selections);
+        EXPECT_TRUE(result.block.isEmpty() && result.failedIndex == 1 &&
+                    result.error.startsWith("«" + entries[1] + "»: "));
+        EXPECT_EQ(selections, selected);
+    }
 }
 
 } // namespace
