@@ -3,29 +3,50 @@
 #include "FileRead.h"
 #include "MUUEncode.h"
 
+#include <QFile>
+#include <QStringList>
+
+#include <limits>
 #include <new>
 
 AttachmentBlockResult BuildAttachmentBlock(int count,
                                            const std::function<QString(int)> &selectEntry)
 {
-    AttachmentBlockResult result;
+    // Each file is checked and measured as its entry is selected; then the block is allocated
+    // once and every text is encoded straight into it, so that no text is held twice or moved.
+    QStringList paths;
+    qsizetype total = 0;
     for (int i = 0; i < count; ++i) {
-        const QString path = selectEntry(i);
-        // Each file is encoded straight into the block, with room kept for the CR LF behind
-        // it, so that no file's text is ever held twice.
-        QString error = MUUEncode::appendFileText(path, result.block, 2);
-        if (error.isNull()) {
-            try {
+        paths.append(selectEntry(i));
+        QFile file(paths[i]);
+        QString reason = FileRead::refusal(paths[i]);
+        if (reason.isNull() && !file.open(QIODevice::ReadOnly))
+            reason = FileRead::reason(file);
+        if (!reason.isNull())
+            return {QByteArray(), i, QStringLiteral("«%1»: %2").arg(paths[i], reason)};
+        const qsizetype size =
+            MUUEncode::encodedSize(MUUEncode::fileNameOf(paths[i]).size(), file.size());
+        constexpr qsizetype kMax = std::numeric_limits<qsizetype>::max();
+        total = size < 0 || size > kMax - 2 - total ? kMax : total + size + 2;
+    }
+    AttachmentBlockResult result;
+    try {
+        result.block.reserve(total);
+    } catch (const std::bad_alloc &) {
+        // Too large together: each file takes its room in turn, and the one that finds none fails.
+    }
+    for (int i = 0; i < count; ++i) {
+        QString error = MUUEncode::appendFileText(paths[i], result.block);
+        try {
+            if (error.isNull())
                 result.block.append("\r\n", 2);
-            } catch (const std::bad_alloc &) {
-                error = QStringLiteral("«%1»: %2").arg(path, FileRead::outOfMemoryReason());
-            }
+        } catch (const std::bad_alloc &) {
+            error = QStringLiteral("«%1»: %2").arg(paths[i], FileRead::outOfMemoryReason());
         }
         if (!error.isNull()) {
-            result.block = QByteArray();
-            result.failedIndex = i;
-            result.error = error;
-            return result;
+            if (i + 1 < count)
+                selectEntry(i); // the failing entry, not the last, stays selected
+            return {QByteArray(), i, error};
         }
     }
     return result;

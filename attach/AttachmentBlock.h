@@ -18,6 +18,7 @@ struct AttachmentBlockResult
 // entry i in the list box and returns its text, the path; after a full build the last entry
 // therefore stays selected. A count of 0 (or less) gives an empty block without calling
 // `selectEntry`. The build stops at the first file that cannot be encoded: the block is then
-// empty, `failedIndex` names that entry and no later entry is selected or read.
+// empty, `failedIndex` names that entry and no later entry is selected or read. Never throws.
+// The block is allocated once, for the sizes the files have when they are selected.
 AttachmentBlockResult BuildAttachmentBlock(int count,
                                            const std::function<QString(int)> &selectEntry);

@@ -4,258 +4,149 @@
 #include "FileRead.h"
 
 #include <QFile>
+#include <QtEndian>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <new>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #endif
 
-#include <algorithm>
-#include <cstring>
-#include <limits>
-#include <memory>
-#include <new>
-#include <type_traits>
-#include <utility>
-
-// The line encoder is declared with plain C++ types; they are the ones Qt's names stand for.
-static_assert(std::is_same_v<qint64, long long> && std::is_same_v<uchar, unsigned char>);
-
-namespace MUUEncode {
-
 namespace {
 
-constexpr int kLineBytes = 45;     // file bytes in a full data line
-constexpr int kFullLineChars = 62; // "M", 60 characters, LF
-constexpr char kHeaderStart[] = "begin 664 ";
-constexpr qsizetype kHeaderStartSize = sizeof(kHeaderStart) - 1;
-constexpr qsizetype kTrailerSize = trailerSize;
+// The two characters of each 12-bit value v at 2v and 2v + 1: six bits b each become b + 32, or
+// "`" for 0 in place of a space. A group of three bytes takes two look-ups.
+constexpr auto kPairs = [] {
+    std::array<char, 8192> pairs{};
+    for (int i = 0; i < 8192; ++i)
+        pairs[i] = char((((i & 1 ? i >> 1 : i >> 7) - 1) & 63) + 33);
+    return pairs;
+}();
 
-// The file is read in chunks of whole lines, 128 KiB, so that only one chunk of the file is in
-// memory next to the text, and the chunk is still in the processor's cache when it is encoded
-// (measured faster than 1 MiB chunks).
-constexpr qint64 kChunkLines = 2913;
-constexpr qint64 kChunkBytes = kChunkLines * kLineBytes;
-
-// Lets a large text be backed by huge pages where the kernel offers them on request: a 64 MiB
-// file gives 88 MiB of text, and faulting that in as 4 KiB pages costs several times more than
-// encoding it.
-void adviseHugePages(char *data, qsizetype size)
+// One data line of `count` bytes, `in` padded with spaces to a whole group.
+inline char *encodeLine(const uchar *in, int count, char *out)
 {
-#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
-    constexpr quintptr kHugePage = 2 * 1024 * 1024;
-    if (size < qsizetype(4 * kHugePage))
-        return;
-    const quintptr begin = (quintptr(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const quintptr end = (quintptr(data) + quintptr(size)) & ~(kHugePage - 1);
-    if (begin < end)
-        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE); // only advice
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
+    const auto put = [](quint64 v, char *to) { return std::copy_n(&kPairs[2 * v], 2, to); };
+    *out++ = char(((count - 1) & 63) + 33);
+    int i = 0;
+#pragma GCC unroll 8
+    for (; i + 8 <= count; i += 6) { // two groups from each load of 8 bytes
+        const quint64 bits = qFromBigEndian<quint64>(in + i);
+        out = put(bits >> 16 & 0xfff,
+                  put(bits >> 28 & 0xfff, put(bits >> 40 & 0xfff, put(bits >> 52, out))));
+    }
+    for (; i < count; i += 3) {
+        const unsigned group = in[i] << 16 | in[i + 1] << 8 | in[i + 2];
+        out = put(group & 0xfff, put(group >> 12, out));
+    }
+    *out = '\n';
+    return out + 1;
+}
+
+// The full lines of `size` bytes; when `last`, then the last line and the trailer.
+char *encodeLines(const char *data, qint64 size, char *out, bool last)
+{
+    const auto *in = reinterpret_cast<const uchar *>(data);
+    for (; size >= 45; size -= 45, in += 45)
+        out = encodeLine(in, 45, out);
+    if (!last)
+        return out;
+    uchar rest[47];
+    std::fill(std::copy_n(in, size, rest), rest + 47, ' ');
+    return std::copy_n("`\nend\n", 6, encodeLine(rest, int(size), out));
+}
+
+// Makes room at the end of `out` for the text of `dataBytes` bytes, without moving `out` when
+// its capacity suffices, and writes the header; returns where the data lines go.
+char *startText(QByteArray &out, QByteArrayView name, qint64 dataBytes)
+{
+    const qsizetype start = out.size(), size = MUUEncode::encodedSize(name.size(), dataBytes);
+    if (size < 0 || size > std::numeric_limits<qsizetype>::max() - start)
+        throw std::bad_alloc();
+    out.reserve(start + size);
+#ifdef Q_OS_LINUX
+    // Faulting a large text in page by page costs more than encoding it: ask for huge pages.
+    const quintptr from = (quintptr(out.data()) + 4095) & ~quintptr(4095);
+    if (size >= 4 << 20)
+        madvise(reinterpret_cast<void *>(from), quintptr(out.data()) + out.capacity() - from,
+                MADV_HUGEPAGE);
 #endif
-}
-
-// The text being built at the end of `out`, from `start` on. `out` always has the size that has
-// been asked for; what is written so far ends at `pos`.
-class Output
-{
-public:
-    Output(QByteArray &out, qsizetype start) : m_out(out), m_start(start), m_pos(start) {}
-
-    // Makes room for the text up to `end`. The first reservation of a text that starts an empty
-    // buffer is exact; anything later grows by half again, so a file that keeps growing while
-    // it is read costs amortised constant time per byte.
-    void ensure(qint64 wantedEnd)
-    {
-        if (wantedEnd > std::numeric_limits<qsizetype>::max())
-            throw std::bad_alloc(); // beyond what one array can hold on this platform
-        const auto end = qsizetype(wantedEnd);
-        if (end <= m_out.size())
-            return;
-        const qsizetype capacity = m_out.capacity();
-        if (end > capacity) {
-            qsizetype wanted = end;
-            if (m_start > 0 || m_grown) {
-                const qsizetype half = capacity / 2;
-                if (capacity <= std::numeric_limits<qsizetype>::max() - half)
-                    wanted = std::max(end, capacity + half);
-            }
-            m_out.reserve(wanted);
-            adviseHugePages(m_out.data(), m_out.capacity());
-        }
-        m_out.resize(end);
-        m_grown = true;
-    }
-
-    char *at() { return m_out.data() + m_pos; }
-    void advanceTo(const char *end) { m_pos = end - m_out.constData(); }
-    qsizetype pos() const { return m_pos; }
-    void finish() { m_out.resize(m_pos); }
-
-private:
-    QByteArray &m_out;
-    qsizetype m_start;
-    qsizetype m_pos;
-    bool m_grown = false;
-};
-
-// Reads until `buffer` holds `size` bytes or the input ends; -1 on a read error.
-qint64 fill(QIODevice &device, uchar *buffer, qint64 size)
-{
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 n = device.read(reinterpret_cast<char *>(buffer) + got, size - got);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += n;
-    }
-    return got;
-}
-
-QString failureText(const QString &path, const QString &reason)
-{
-    return QStringLiteral("«%1»: %2").arg(path, reason);
+    out.resize(start + size);
+    char *at =
+        std::copy(name.begin(), name.end(), std::copy_n("begin 664 ", 10, out.data() + start));
+    *at = '\n';
+    return at + 1;
 }
 
 } // namespace
 
-qsizetype encodedSize(qsizetype nameBytes, qint64 dataBytes)
+qsizetype MUUEncode::encodedSize(qsizetype nameBytes, qint64 dataBytes)
 {
-    const qint64 lines = dataLinesSize(dataBytes);
-    if (nameBytes < 0 || lines < 0)
+    const qint64 fixed = 19 + 4 * ((dataBytes % 45 + 2) / 3); // header, last line, trailer
+    const qint64 room = std::numeric_limits<qsizetype>::max() - fixed;
+    if (nameBytes < 0 || dataBytes < 0 || nameBytes > room ||
+        dataBytes / 45 > (room - nameBytes) / 62)
         return -1;
-    constexpr qint64 limit = std::numeric_limits<qsizetype>::max();
-    const qint64 fixed = kHeaderStartSize + 1 + kTrailerSize;
-    if (qint64(nameBytes) > limit - fixed || lines > limit - fixed - nameBytes)
-        return -1;
-    return qsizetype(fixed + nameBytes + lines);
+    return qsizetype(nameBytes + fixed + dataBytes / 45 * 62);
 }
 
-char *writeHeader(QByteArrayView name, char *out)
+QByteArray MUUEncode::fileNameOf(QStringView path)
 {
-    std::memcpy(out, kHeaderStart, kHeaderStartSize);
-    out += kHeaderStartSize;
-    if (!name.isEmpty())
-        std::memcpy(out, name.data(), size_t(name.size()));
-    out += name.size();
-    *out++ = '\n';
-    return out;
-}
-
-QByteArray fileNameOf(QStringView path)
-{
+    qsizetype cut = path.lastIndexOf(u'/');
 #ifdef Q_OS_WIN
-    const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
-#else
-    const qsizetype cut = path.lastIndexOf(u'/');
+    cut = std::max(cut, path.lastIndexOf(u'\\'));
 #endif
-    QByteArray name = Cp1251::fromUnicode(path.mid(cut + 1));
-    // A line break inside the name would end the header line early and put the rest of the
-    // name into the data lines (and a CR into text that must hold none).
-    name.replace('\r', '?');
-    name.replace('\n', '?');
-    return name;
+    // A line break in the name would end the header line early.
+    return Cp1251::fromUnicode(path.sliced(cut + 1)).replace('\r', '?').replace('\n', '?');
 }
 
-QByteArray encode(QByteArrayView name, QByteArrayView data)
+QByteArray MUUEncode::encode(QByteArrayView name, QByteArrayView data)
 {
-    const qsizetype total = encodedSize(name.size(), data.size());
-    if (total < 0)
-        throw std::bad_alloc();
-    QByteArray text(total, Qt::Uninitialized);
-    adviseHugePages(text.data(), text.size());
-    char *out = writeHeader(name, text.data());
-    out = encodeLines(reinterpret_cast<const uchar *>(data.data()), data.size(), out);
-    out = writeTrailer(out);
-    Q_ASSERT(out == text.constData() + total);
+    QByteArray text;
+    encodeLines(data.data(), data.size(), startText(text, name, data.size()), true);
     return text;
 }
 
-bool appendDeviceText(QIODevice &device, QByteArrayView name, qint64 expectedSize, QByteArray &out,
-                      qsizetype spareAfter)
+QString MUUEncode::appendFileText(const QString &path, QByteArray &out)
 {
     const qsizetype start = out.size();
+    QFile file(path);
+    // A folder, a pipe or a device is refused unopened: a pipe can block, a device never ends.
+    QString reason = FileRead::refusal(path);
     try {
-        // The length taken up front sizes the text once; the reads decide what is encoded.
-        const qsizetype expected = encodedSize(name.size(), std::max<qint64>(expectedSize, 0));
-        if (expected < 0 || expected > std::numeric_limits<qsizetype>::max() - start)
-            throw std::bad_alloc();
-
-        Output text(out, start);
-        if (spareAfter > 0 &&
-            spareAfter <= std::numeric_limits<qsizetype>::max() - start - expected &&
-            out.capacity() < start + expected + spareAfter) {
-            out.reserve(start + expected + spareAfter);
-            adviseHugePages(out.data(), out.capacity());
-        }
-        text.ensure(start + expected);
-        text.advanceTo(writeHeader(name, text.at()));
-
-        const std::unique_ptr<uchar[]> buffer(new uchar[kChunkBytes]);
-        for (;;) {
-            const qint64 got = fill(device, buffer.get(), kChunkBytes);
-            if (got < 0) {
-                out.resize(start);
-                return false;
+        if (reason.isNull() && file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            // Sized once for the file's length; the text encodes the bytes read, more or fewer.
+            char *end = startText(out, fileNameOf(path), file.size());
+            // Chunks of whole lines, 128 KiB: still in the cache when they are encoded.
+            QByteArray chunk(2913 * 45, Qt::Uninitialized);
+            qint64 got = chunk.size(), n = 0;
+            while (got == chunk.size() && n >= 0) {
+                for (got = 0; got < chunk.size() &&
+                              (n = file.read(chunk.data() + got, chunk.size() - got)) > 0;)
+                    got += n;
+                const qsizetype pos = end - out.constData();
+                out.resize(std::max(out.size(), pos + encodedSize(0, got) - 11)); // if it grew
+                end = encodeLines(chunk.constData(), got, out.data() + pos, got < chunk.size());
             }
-            if (got == kChunkBytes) {
-                text.ensure(text.pos() + kChunkLines * kFullLineChars);
-                text.advanceTo(encodeFullLines(buffer.get(), kChunkLines, text.at()));
-                continue;
-            }
-            // The input has ended: the rest, the last (possibly empty) line and the trailer.
-            text.ensure(text.pos() + dataLinesSize(got) + kTrailerSize);
-            char *end = encodeLines(buffer.get(), got, text.at());
-            text.advanceTo(writeTrailer(end));
-            break;
+            out.resize(n < 0 ? start : end - out.constData());
+            if (n >= 0)
+                return QString();
         }
-        text.finish();
-        return true;
-    } catch (...) {
-        out.resize(start);
-        throw;
-    }
-}
-
-QString appendFileText(const QString &path, QByteArray &out, qsizetype spareAfter)
-{
-    const qsizetype start = out.size();
-    try {
-        // A folder, a pipe or a device is refused before it is opened: a folder opens and
-        // reads as empty on some systems, a pipe can block the open, a device never ends.
-        if (const QString refused = FileRead::refusal(path); !refused.isNull())
-            return failureText(path, refused);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return failureText(path, FileRead::reason(file));
-        if (!appendDeviceText(file, fileNameOf(path), file.size(), out, spareAfter))
-            return failureText(path, FileRead::reason(file));
-        return QString();
+        if (reason.isNull())
+            reason = FileRead::reason(file);
     } catch (const std::bad_alloc &) {
         out.resize(start);
-        return failureText(path, FileRead::outOfMemoryReason());
+        reason = FileRead::outOfMemoryReason();
     }
+    return QStringLiteral("«%1»: %2").arg(path, reason);
 }
 
-EncodeResult UUEncodeFile(const QString &path)
+MUUEncode::EncodeResult MUUEncode::UUEncodeFile(const QString &path)
 {
-    EncodeResult result;
-    result.error = appendFileText(path, result.text);
-    if (!result.ok()) {
-        result.text = QByteArray();
-        return result;
-    }
-    // A file whose length changed while it was read leaves unused room (shrunk, or grown by
-    // half again); give it back (a shrinking reallocation, so no second copy of the text).
-    if (result.text.capacity() - result.text.size() > 64 * 1024) {
-        try {
-            result.text.squeeze();
-        } catch (const std::bad_alloc &) {
-        }
-    }
-    return result;
+    QByteArray text;
+    const QString error = appendFileText(path, text);
+    return {error.isNull() ? std::move(text) : QByteArray(), error};
 }
-
-} // namespace MUUEncode
