@@ -34,37 +34,21 @@ qsizetype findNonAscii(QByteArrayView data, qsizetype from)
 // bytes are no such sequence.
 int decodeUtf8(const unsigned char *p, const unsigned char *end, char32_t &cp)
 {
-    const unsigned char b0 = p[0];
-    int length;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-        cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        cp = b0 & 0x0F;
-        if (b0 == 0xE0)
-            low = 0xA0;
-        else if (b0 == 0xED)
-            high = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        cp = b0 & 0x07;
-        if (b0 == 0xF0)
-            low = 0x90;
-        else if (b0 == 0xF4)
-            high = 0x8F;
-    } else {
+    const unsigned char b = p[0];
+    const int length = b >= 0xC2 && b <= 0xDF   ? 2
+                       : b >= 0xE0 && b <= 0xEF ? 3
+                       : b >= 0xF0 && b <= 0xF4 ? 4
+                                                : 0;
+    if (length == 0 || end - p < length)
         return 0;
-    }
-    if (end - p < length || p[1] < low || p[1] > high)
-        return 0;
+    cp = b & (0x7F >> length);
     for (int i = 1; i < length; ++i) {
         if ((p[i] & 0xC0) != 0x80)
             return 0;
-        cp = (cp << 6) | (p[i] & 0x3F);
+        cp = cp << 6 | (p[i] & 0x3F);
     }
-    return length;
+    constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000}; // shorter forms are overlong
+    return cp >= least[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) ? length : 0;
 }
 
 // Where a character was replaced by "?", by its offset in the converted text.

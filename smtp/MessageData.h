@@ -24,40 +24,24 @@ public:
     // `header` is the whole header block, ended by its empty line; it is sent as it is.
     MessageData(QByteArray header, QByteArray body, QByteArray attachmentBlock);
 
-    // The next part of the data, at most `maxBytes` (at least one byte is asked for, whatever
-    // `maxBytes` says). Every chunk but the last is exactly that long; empty once finished.
+    // The next part of the data, `maxBytes` long (at least one byte), shorter only at the end;
+    // empty once finished.
     QByteArray nextChunk(qsizetype maxBytes);
     // True once the whole data, end mark included, has been handed out.
-    bool finished() const { return m_phase == Phase::Done && m_litPos == m_litLen; }
+    bool finished() const { return m_part == Done && m_ready.isEmpty(); }
 
 private:
-    enum class Phase { Header, Text, Done };
+    void produce(qsizetype room);
 
-    QByteArrayView segment(int index) const;
-    void setLiteral(QByteArrayView literal);
-    char *put(char *dst, char *end, QByteArrayView literal);
-    char *copyLiteral(char *dst, char *end);
-    char *produceText(char *dst, char *end);
-    qsizetype remainingBound() const;
-
-    Phase m_phase = Phase::Done;
-    QByteArray m_header;
-    qsizetype m_headerPos = 0;
-
-    // The text B as three segments: the body, the separator CR LF CR LF, the block.
-    QByteArray m_body;
+    enum Part { Text, Block, Done };
+    Part m_part = Done;
+    QByteArray m_ready; // produced, not handed out yet: at most a chunk and a line end or two
+    QByteArray m_text;  // the header, then the body and the separator CR LF CR LF
     QByteArray m_block;
-    int m_segment = 0;
-    qsizetype m_pos = 0;     // in the current segment
-    qsizetype m_nextCr = -1; // next CR at or after m_pos (segment size if none); -1: unknown
+    qsizetype m_pos = 0;     // in the current part
+    qsizetype m_nextCr = -1; // next CR at or after m_pos (the part's size if none); -1: unknown
     qsizetype m_nextLf = -1; // likewise for LF
-    bool m_lineStart = true; // the next byte of the text begins a line
-
-    // A few bytes that did not fit into the previous chunk (a line end, a stuffed dot, the
-    // end mark); sent before anything else.
-    char m_lit[8] = {};
-    qsizetype m_litPos = 0;
-    qsizetype m_litLen = 0;
+    bool m_lineStart = true; // the next byte begins a line
 };
 
 } // namespace Smtp
