@@ -49,14 +49,13 @@ struct AppHarness
     {
         options.jobDirectory = dir.path();
         options.port = port;
-        options.messageBox = [this](QMessageBox::Icon icon, const QString &title,
-                                    const QString &text) {
+        options.messageBox = [this](QMessageBox::Icon icon, QString title, QString text) {
             boxes.append({icon, title, text});
             if (whileBoxOpen)
                 whileBoxOpen();
         };
         options.openFile = [this] {
-            return dialogAnswers.isEmpty() ? QString() : dialogAnswers.takeFirst();
+            return dialogAnswers.isEmpty() ? "" : dialogAnswers.takeFirst();
         };
         window = std::make_unique<frmBrevant>(options);
         window->Timer1->setInterval(seriesMs);

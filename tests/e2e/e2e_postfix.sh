@@ -36,61 +36,9 @@ mkdir -p "$ETC" "$WORK/spool" "$WORK/data" "$WORK/log" "$WORK/Maildir"/{new,cur,
 chown -R nobody "$WORK/Maildir"
 chown postfix "$WORK/data"
 echo "@example.test Maildir/" >"$ETC/vmailbox"
-cat >"$ETC/main.cf" <<EOF
-compatibility_level = 3.6
-queue_directory = $WORK/spool
-data_directory = $WORK/data
-maillog_file = $WORK/log/maillog
-maillog_file_prefixes = $WORK/log
-syslog_name = postfix-$NS
-myhostname = mx.example.test
-mydestination =
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mynetworks = 127.0.0.0/8
-alias_maps =
-smtputf8_enable = no
-smtpd_peername_lookup = no
-enable_long_queue_ids = yes
-default_transport = error:nothing leaves this test server
-virtual_mailbox_domains = example.test
-virtual_mailbox_base = $WORK
-virtual_mailbox_maps = texthash:$ETC/vmailbox
-virtual_uid_maps = static:$(id -u nobody)
-virtual_gid_maps = static:$(id -g nobody)
-message_size_limit = 200000000
-virtual_mailbox_limit = 0
-virtual_destination_concurrency_limit = 1
-smtpd_forbid_bare_newline = reject
-smtpd_forbid_bare_newline_exclusions =
-strict_rfc821_envelopes = yes
-smtpd_forbid_unauth_pipelining = yes
-smtpd_helo_required = yes
-smtpd_relay_restrictions = reject_unauth_destination
-local_header_rewrite_clients =
-in_flow_delay = 0s
-smtpd_error_sleep_time = 0s
-EOF
-# No chroot anywhere: the instance lives only under $WORK.
-cat >"$ETC/master.cf" <<'EOF'
-25         inet  n       -       n       -       -       smtpd
-pickup     unix  n       -       n       60      1       pickup
-cleanup    unix  n       -       n       -       0       cleanup
-qmgr       unix  n       -       n       300     1       qmgr
-rewrite    unix  -       -       n       -       -       trivial-rewrite
-bounce     unix  -       -       n       -       0       bounce
-defer      unix  -       -       n       -       0       bounce
-trace      unix  -       -       n       -       0       bounce
-flush      unix  n       -       n       1000?   0       flush
-proxymap   unix  -       -       n       -       -       proxymap
-showq      unix  n       -       n       -       -       showq
-error      unix  -       -       n       -       -       error
-retry      unix  -       -       n       -       -       error
-virtual    unix  -       n       n       -       -       virtual
-anvil      unix  -       -       n       -       1       anvil
-scache     unix  -       -       n       -       1       scache
-postlog    unix-dgram n  -       n       -       1       postlogd
-EOF
+cp "$HERE"/postfix/*.cf "$ETC"
+postconf -c "$ETC" -e "syslog_name = postfix-$NS" "virtual_uid_maps = static:$(id -u nobody)" \
+    "virtual_gid_maps = static:$(id -g nobody)"
 
 ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up
