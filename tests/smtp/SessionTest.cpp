@@ -1,10 +1,12 @@
-// Catches: a wrong command or data at any step, a reply taken before it is whole, a refusal
-// that does not end the dialogue, a message counted twice or before its data went out, a line
-// break or bracket pair carried into a command, an empty sender sent as the null path, a wrong
-// time limit for a step, and a dialogue that answers after it has ended.
+// Catches (with the dialogues of dialogues.txt): a wrong command or data at any step, a reply
+// taken before it is whole, a refusal that does not end the dialogue, a message counted twice or
+// before its data went out, a line break or bracket pair carried into a command, an empty sender
+// sent as the null path, a wrong time limit for a step, and a dialogue that answers after it has
+// ended.
 #include "Session.h"
 #include "Bytes.h"
 
+#include <QFile>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -15,102 +17,61 @@ namespace {
 
 using Smtp::Outcome;
 
-// The server side of a normal dialogue, one reply per read.
-const std::vector<QByteArray> kServer = {
-    "220 mx.example.org ESMTP\r\n",
-    "250 mx.example.org\r\n",
-    "250 2.1.0 Ok\r\n",
-    "250 2.1.5 Ok\r\n",
-    "354 End data with .\r\n",
-    "250 2.0.0 Ok: queued\r\n",
-    "221 2.0.0 Bye\r\n",
-};
 const QDateTime kDate(QDate(2026, 12, 7), QTime(9, 41, 53), QTimeZone(3 * 3600));
-
-// What the client writes in answer to each reply, for sender " ann@example.org ", recipient
-// "bob@example.net", subject "Hi" and a body with a line that is a single dot.
-const std::vector<QByteArray> kClient = {
-    "HELO ann\r\n",
-    "MAIL FROM:<ann@example.org>\r\n",
-    "RCPT TO:<bob@example.net>\r\n",
-    "DATA\r\n",
-    "From: ann@example.org\r\nTo: bob@example.net\r\nDate: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
-    "Message-ID: <20261207064153.0000000000000007@example.org>\r\nSubject:Hi\r\n"
-    "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1251\r\n"
-    "Content-Transfer-Encoding: 8bit\r\n\r\n\r\nHello\r\n..\r\nBye\r\n\r\n\r\n.\r\n",
-    "QUIT\r\n",
-};
+const std::vector<QByteArray> kServer = {"220 mx\r\n", "250 mx\r\n", "250 Ok\r\n", "250 Ok\r\n",
+                                         "354 Go\r\n", "250 Ok\r\n", "221 Bye\r\n"};
 
 struct Case
 {
     std::string name;
-    QByteArray sender = " ann@example.org ";
-    QByteArray recipient = "bob@example.net";
-    std::vector<QByteArray> server = kServer; // the server's reads
-    QByteArray client;                        // every byte the client writes
-    std::vector<Outcome> outcomes = {Outcome::Delivered, Outcome::Over}; // all but Continue
-    int step = 6;
+    QByteArray sender = " ann@example.org ", recipient = "bob@example.net";
+    std::vector<QByteArray> server; // the server's reads
+    QByteArray client;              // every byte the client writes
+    std::vector<Outcome> outcomes;  // all but Continue
+    int step = 0;
 };
 
-// The normal dialogue up to `step`, ended by `last` with `outcome` (no reply when null).
-Case endsAt(std::string name, int step, Outcome outcome, const QByteArray &last = {})
+// \r \n \0 \xHH and \\ in a line of dialogues.txt.
+QByteArray unescape(QByteArrayView text)
 {
-    Case c{.name = std::move(name),
-           .server = {kServer.begin(), kServer.begin() + step},
-           .client = {},
-           .outcomes = {outcome},
-           .step = step};
-    for (int i = 0; i < step; ++i)
-        c.client += kClient[std::size_t(i)];
-    if (!last.isNull())
-        c.server.push_back(last);
-    return c;
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = i + 1 < text.size() && text[i] == '\\' ? text[++i] : 0;
+        bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == '0' ? '\0' : c == '\\' ? '\\' : text[i];
+        if (c == 'x')
+            bytes.back() = char(text.sliced(i + 1, 2).toByteArray().toInt(nullptr, 16)), i += 2;
+    }
+    return bytes;
 }
 
 std::vector<Case> cases()
 {
-    Case normal = endsAt("normal", 6, Outcome::Over, kServer[6]);
-    normal.outcomes = {Outcome::Delivered, Outcome::Over};
-    std::vector<Case> all = {normal, normal, normal, normal, normal, normal};
-    all[1].name = "greeting on two lines, 2501 and bare LF";
-    all[1].server[0] = "220-mx.example.org\r\n";
-    all[1].server.insert(all[1].server.begin() + 1, "2501\n");
-    all[2].name = "QUIT answered with 250, or not at all";
-    all[2].server.back() = "250 ok\r\n";
-    all[3].name = "QUIT not answered";
-    all[3].server.pop_back();
-    all[3].outcomes = {Outcome::Delivered};
-    all[4].name = "brackets around sender and recipient are not doubled";
-    all[4].sender = " <ann@example.org> ";
-    all[4].recipient = "<bob@example.net>";
-    all[5].name = "sender without @: all of it in HELO, a fixed Message-ID domain";
-    all[5].sender = "  postmaster  ";
-    all[5]
-        .client.replace("HELO ann", "HELO postmaster")
-        .replace("ann@example.org", "postmaster")
-        .replace("@example.org>", "@brevant.invalid>");
-    all.push_back(endsAt("short greeting", 0, Outcome::Refused, "22\r\n"));
-    all.push_back(endsAt("empty recipient refused", 3, Outcome::Refused, "501 5.1.3 Bad\r\n"));
-    all.back().recipient = "";
-    all.back().client.replace("<bob@example.net>", "<>");
-    for (const QByteArray &bad : {QByteArray("bob@x\r\nRSET"), QByteArray("bob\0@x", 6)}) {
-        all.push_back(
-            endsAt("recipient with a line break or NUL", 2, Outcome::InvalidRecipient, kServer[2]));
-        all.back().recipient = bad;
-    }
-    for (const QByteArray &bad : {QByteArray("ann@x\nRSET"), QByteArray("ann\0@x", 6)}) {
-        all.push_back(endsAt("sender with a line break or NUL", 0, Outcome::InvalidSender));
-        all.back().sender = bad;
-    }
-    for (const QByteArray &empty : {QByteArray(""), QByteArray("   "), QByteArray(" <> ")}) {
-        all.push_back(endsAt("empty sender", 0, Outcome::EmptySender));
-        all.back().sender = empty;
-    }
-    // A refusal at every step before QUIT; 251 is a success code that is not accepted.
-    for (int at = 0; at <= 5; ++at) {
-        for (const QByteArray code : {"421", "251"})
-            all.push_back(endsAt("refused " + code.toStdString() + " at step " + std::to_string(at),
-                                 at, Outcome::Refused, code + "-first\r\n" + code + " last\r\n"));
+    QFile file(QStringLiteral(BREVANT_DIALOGUES));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    std::vector<Case> all;
+    const QMap<QByteArray, Outcome> outcomes = {
+        {"Refused", Outcome::Refused},         {"InvalidSender", Outcome::InvalidSender},
+        {"EmptySender", Outcome::EmptySender}, {"InvalidRecipient", Outcome::InvalidRecipient},
+        {"Delivered", Outcome::Delivered},     {"Over", Outcome::Over}};
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray key = space < 0 ? line : line.left(space),
+                         value = unescape(space < 0 ? "" : line.mid(space + 1));
+        if (key == "==")
+            all.push_back(
+                Case{.name = value.toStdString(), .server = {}, .client = {}, .outcomes = {}});
+        else if (key == "sender")
+            all.back().sender = value;
+        else if (key == "recipient")
+            all.back().recipient = value;
+        else if (key == "S")
+            all.back().server.push_back(value.endsWith('\n') ? value : value + "\r\n");
+        else if (key == "C")
+            all.back().client += value + "\r\n";
+        else if (key == "=")
+            for (const QByteArray &word : value.split(' '))
+                word.front() > '9' ? all.back().outcomes.push_back(outcomes[word])
+                                   : void(all.back().step = word.toInt());
     }
     return all;
 }
@@ -164,7 +125,9 @@ void drive(const Case &c, qsizetype piece, Transcript &t)
 
 TEST(Session, DialoguesWholeByteByByteAndRunTogether)
 {
-    for (const Case &c : cases()) {
+    const std::vector<Case> all = cases();
+    ASSERT_GT(all.size(), 20u);
+    for (const Case &c : all) {
         for (const qsizetype piece : {0, 1, 1 << 20}) {
             SCOPED_TRACE(c.name + ", pieces of " + std::to_string(piece));
             Transcript t;
