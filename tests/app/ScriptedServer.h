@@ -36,14 +36,9 @@ public:
     // By command word ("HELO", "MAIL", "RCPT", "DATA", "QUIT"); "220" is the greeting and "."
     // the end of the data.
     QMap<QByteArray, Answer> answers = {
-        {"220", {"220 test.example ESMTP\r\n"}},
-        {"HELO", {"250 hello\r\n"}},
-        {"MAIL", {"250 sender ok\r\n"}},
-        {"RCPT", {"250 recipient ok\r\n"}},
-        {"DATA", {"354 go ahead\r\n"}},
-        {".", {"250 queued\r\n"}},
-        {"QUIT", {"221 bye\r\n"}},
-    };
+        {"220", {"220 test.example\r\n"}}, {"HELO", {"250 hi\r\n"}}, {"MAIL", {"250 ok\r\n"}},
+        {"RCPT", {"250 ok\r\n"}},          {"DATA", {"354 go\r\n"}}, {".", {"250 queued\r\n"}},
+        {"QUIT", {"221 bye\r\n"}}};
     QList<QByteArray> deliveredTo; // RCPT TO of every message whose data ended, in order
 
     ScriptedServer()

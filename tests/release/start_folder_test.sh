@@ -14,12 +14,16 @@ if [ "${3:-}" != --inside ]; then
     [ "$("${bare[@]}" --version)" = "brevant $2" ] || fail "--version"
     "${bare[@]}" --help | grep -q "\[FOLDER\]" || fail "--help does not show the FOLDER argument"
     [ "$(id -u)" = 0 ] || { echo "SKIP: needs root for a network namespace"; exit 77; }
-    exec unshare --net xvfb-run -a "$0" "$1" "$2" --inside
+    exec unshare --net "$0" "$1" "$2" --inside
 fi
 
 ip link set lo up
 scratch=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$scratch"' EXIT
+# A display of our own, on a number nobody else holds.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$scratch/display" 2>/dev/null &
+for _ in $(seq 100); do [ -s "$scratch/display" ] && break || sleep 0.1; done
+export DISPLAY=:$(cat "$scratch/display")
 job=$scratch/job
 mkdir "$job" "$scratch/elsewhere"
 printf 'first@example.test\r\nsecond@example.test\r\n' >"$job/mail.txt"
