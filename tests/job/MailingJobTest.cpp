@@ -142,7 +142,8 @@ TEST(MailingJob, Windows1251TextIsTakenAsItIs)
                                  "\xEC\xE8\xF0",
                                  "\xAB\xD2\xE5\xEC\xE0\xBB \x97 \xB9"
                                  "5",
-                                 "\xC2\xF1\xE5\xEC \xEF\xF0\xE8\xE2\xE5\xF2!\r\n\x85"};
+                                 "\xC2\xF1\xE5\xEC \xEF\xF0\xE8\xE2\xE5\xF2!\r\n\x85",
+                                 "\x81\x80\x80\x80"}; // a letter that no UTF-8 sequence begins with
     for (const char letter : alphabet)
         samples << QByteArray(1, letter) << QByteArray(1, letter) + "\r\n";
     for (const QByteArray &sample : samples) {

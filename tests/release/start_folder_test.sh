@@ -59,4 +59,18 @@ for argument in "$job" "$job/mail.txt"; do
     kill "$pid"
     wait "$pid" || true
 done
+# A path that is no folder: a box says so, and once it is closed the window opens on the job of
+# the current folder all the same.
+size() { # of the program's one window, or nothing while there is none
+    xdotool search --onlyvisible --name "^Программа отправки почтовых сообщений\$" \
+        getwindowgeometry --shell %@ 2>/dev/null | sed -n 's/WIDTH=//p; s/HEIGHT=//p' | paste -sd x
+}
+(cd "$job" && exec "$program" "$scratch/nowhere") &
+for _ in $(seq 300); do [ -n "$(size)" ] && break || sleep 0.1; done
+[ -n "$(size)" ] && [ "$(size)" != 442x418 ] || fail "no box about a path that is no folder"
+for _ in $(seq 100); do
+    xdotool search --onlyvisible --name "^Программа" windowfocus --sync %1 key Return 2>/dev/null || true
+    [ "$(size)" = 442x418 ] && break || sleep 0.1
+done
+[ "$(size)" = 442x418 ] || fail "no window after the box: $(size)"
 echo PASS

@@ -94,6 +94,8 @@ TEST(Headers, DateInEnglishWithItsZoneAndAMessageIdPerMoment)
     QLocale::setDefault(QLocale::c());
     EXPECT_NE(Smtp::messageId(kDate, 1, "a@b.c"), Smtp::messageId(kDate, 2, "a@b.c"));
     EXPECT_NE(Smtp::messageId(kDate, 1, "a@b.c"), Smtp::messageId(kDate.addSecs(1), 1, "a@b.c"));
+    EXPECT_TRUE(
+        Smtp::messageId(kDate, 1, "a@Mail.Example-1.TEST").endsWith("@Mail.Example-1.TEST>"));
 }
 
 TEST(Headers, PythonDecodesTheSubjectToExactlyItsCharacters)

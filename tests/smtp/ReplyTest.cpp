@@ -22,6 +22,18 @@ TEST(Reply, OverlongReplyIsCutButStillEndsAndANewConnectionForgetsTheOld)
     EXPECT_EQ(assembler.takeReply(), "k\r\n");
 }
 
+TEST(Reply, AMultiLineReplyIsWholeWhereverItIsCut)
+{
+    const QByteArray input = "250-a\r\n250-b\n250 c\r\n354 d\r\n";
+    for (qsizetype cut = 0; cut < input.size(); ++cut) {
+        Smtp::ReplyAssembler assembler;
+        assembler.feed(input.first(cut));
+        assembler.feed(input.sliced(cut));
+        EXPECT_EQ(assembler.takeReply(), "250-a\r\n250-b\n250 c\r\n") << "cut at " << cut;
+        EXPECT_EQ(assembler.takeReply(), "354 d\r\n");
+    }
+}
+
 TEST(Fields, AddressesLoseSpacesAndOnePairOfBrackets)
 {
     const std::pair<QByteArray, QByteArray> cases[] = {
