@@ -41,8 +41,7 @@ public:
         MessageBoxFn messageBox; // empty: a real QMessageBox
         OpenFileFn openFile;     // empty: a real QFileDialog
         Smtp::Timeouts timeouts; // the program always uses the defaults
-        // The time of a send and a random number for its Message-ID; empty: the clock and the
-        // system's random generator. Tests fix them to check the message byte for byte.
+        // A send's time and its Message-ID's random number; empty: the clock, the system's.
         std::function<QDateTime()> clock;
         std::function<quint64()> random;
     };

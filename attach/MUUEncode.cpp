@@ -2,12 +2,11 @@
 
 #include "Cp1251.h"
 #include "FileRead.h"
+#include "UULines.h"
 
 #include <QFile>
-#include <QtEndian>
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <new>
 
@@ -16,48 +15,6 @@
 #endif
 
 namespace {
-
-// The two characters of each 12-bit value v at 2v and 2v + 1: six bits b each become b + 32, or
-// "`" for 0 in place of a space. A group of three bytes takes two look-ups.
-constexpr auto kPairs = [] {
-    std::array<char, 8192> pairs{};
-    for (int i = 0; i < 8192; ++i)
-        pairs[i] = char((((i & 1 ? i >> 1 : i >> 7) - 1) & 63) + 33);
-    return pairs;
-}();
-
-// One data line of `count` bytes, `in` padded with spaces to a whole group.
-inline char *encodeLine(const uchar *in, int count, char *out)
-{
-    const auto put = [](quint64 v, char *to) { return std::copy_n(&kPairs[2 * v], 2, to); };
-    *out++ = char(((count - 1) & 63) + 33);
-    int i = 0;
-#pragma GCC unroll 8
-    for (; i + 8 <= count; i += 6) { // two groups from each load of 8 bytes
-        const quint64 bits = qFromBigEndian<quint64>(in + i);
-        out = put(bits >> 16 & 0xfff,
-                  put(bits >> 28 & 0xfff, put(bits >> 40 & 0xfff, put(bits >> 52, out))));
-    }
-    for (; i < count; i += 3) {
-        const unsigned group = in[i] << 16 | in[i + 1] << 8 | in[i + 2];
-        out = put(group & 0xfff, put(group >> 12, out));
-    }
-    *out = '\n';
-    return out + 1;
-}
-
-// The full lines of `size` bytes; when `last`, then the last line and the trailer.
-char *encodeLines(const char *data, qint64 size, char *out, bool last)
-{
-    const auto *in = reinterpret_cast<const uchar *>(data);
-    for (; size >= 45; size -= 45, in += 45)
-        out = encodeLine(in, 45, out);
-    if (!last)
-        return out;
-    uchar rest[47];
-    std::fill(std::copy_n(in, size, rest), rest + 47, ' ');
-    return std::copy_n("`\nend\n", 6, encodeLine(rest, int(size), out));
-}
 
 // Makes room at the end of `out` for the text of `dataBytes` bytes, without moving `out` when
 // its capacity suffices, and writes the header; returns where the data lines go.
@@ -106,7 +63,7 @@ QByteArray MUUEncode::fileNameOf(QStringView path)
 QByteArray MUUEncode::encode(QByteArrayView name, QByteArrayView data)
 {
     QByteArray text;
-    encodeLines(data.data(), data.size(), startText(text, name, data.size()), true);
+    MUUEncode::encodeLines(data.data(), data.size(), startText(text, name, data.size()), true);
     return text;
 }
 
@@ -129,7 +86,7 @@ QString MUUEncode::appendFileText(const QString &path, QByteArray &out)
                     got += n;
                 const qsizetype pos = end - out.constData();
                 out.resize(std::max(out.size(), pos + encodedSize(0, got) - 11)); // if it grew
-                end = encodeLines(chunk.constData(), got, out.data() + pos, got < chunk.size());
+                end = MUUEncode::encodeLines(chunk.constData(), got, out.data() + pos, got < chunk.size());
             }
             out.resize(n < 0 ? start : end - out.constData());
             if (n >= 0)

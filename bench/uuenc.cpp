@@ -1,40 +1,36 @@
 // uuenc FILE: writes the attachment text of FILE, as the program sends it, to standard output.
-// The file is mapped and encoded a chunk of whole lines at a time, each cut out of encode()'s
-// text, so that memory stays small.
-#include "MUUEncode.h"
-
-#include <QFile>
+// The program's own line encoder without Qt, as GNU uuencode starts without it: the file is read
+// a chunk of whole lines at a time into one buffer, and each chunk's text goes out from another.
+#include "UULines.h"
 
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    const int fd = argc == 2 ? open(argv[1], O_RDONLY) : -1;
+    if (fd < 0) {
+        std::fprintf(stderr, argc == 2 ? "uuenc: %s: cannot open\n" : "usage: uuenc FILE\n",
+                     argv[1]);
         return 2;
     }
-    QFile file(QString::fromLocal8Bit(argv[1]));
-    const uchar *data = nullptr;
-    if (!file.open(QIODevice::ReadOnly) ||
-        (file.size() > 0 && !(data = file.map(0, file.size())))) {
-        std::fprintf(stderr, "uuenc: %s: %s\n", argv[1], qPrintable(file.errorString()));
-        return 1;
+    const char *slash = std::strrchr(argv[1], '/');
+    const std::string header = std::string("begin 664 ") + (slash ? slash + 1 : argv[1]) + "\n";
+    bool ok = write(1, header.data(), header.size()) == ssize_t(header.size());
+    constexpr size_t kChunk = 2913 * 45;
+    std::vector<char> in(kChunk), out(kChunk / 45 * 62 + 64);
+    for (ssize_t got = kChunk; ok && got == ssize_t(kChunk);) {
+        got = 0;
+        for (ssize_t n = 1; n > 0 && got < ssize_t(kChunk); got += n) // until full or at the end
+            n = std::max<ssize_t>(read(fd, in.data() + got, kChunk - got), 0);
+        const char *end = MUUEncode::encodeLines(in.data(), got, out.data(), got < ssize_t(kChunk));
+        ok = write(1, out.data(), end - out.data()) == end - out.data();
     }
-    const QByteArrayView input(data, file.size());
-    const QByteArray header = "begin 664 " + MUUEncode::fileNameOf(file.fileName()) + "\n";
-    bool ok = std::fwrite(header.data(), 1, header.size(), stdout) == size_t(header.size());
-    constexpr qsizetype kChunk = 2913 * 45;
-    for (qsizetype pos = 0; ok && pos <= input.size(); pos += kChunk) {
-        const QByteArrayView chunk = input.sliced(pos, std::min(kChunk, input.size() - pos));
-        // Without the header (of an empty name), and for a full chunk also without the last
-        // (empty) line and the trailer.
-        const QByteArray text = MUUEncode::encode({}, chunk);
-        const qsizetype size = chunk.size() < kChunk ? text.size() - 11 : chunk.size() / 45 * 62;
-        ok = std::fwrite(text.data() + 11, 1, size, stdout) == size_t(size);
-    }
-    if (!ok || std::fflush(stdout) != 0) {
+    if (!ok)
         std::perror("uuenc");
-        return 1;
-    }
-    return 0;
+    return ok ? 0 : 1;
 }

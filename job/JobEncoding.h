@@ -1,12 +1,8 @@
-// The text encoding of a job file.
-//
-// The program works in Windows-1251 throughout: the mailing state and the wire hold its bytes.
-// A job file written on Windows is Windows-1251 already and is taken byte for byte. A file
-// written by a Linux editor is UTF-8: it is recognised by its byte-order mark, or by being
-// valid UTF-8 with at least one character outside ASCII (real Windows-1251 text is practically
-// never valid UTF-8: a lower-case Cyrillic letter is a UTF-8 lead byte that would need
-// continuation bytes, which are punctuation in Windows-1251). Such a file is converted; a
-// character that Windows-1251 lacks becomes "?" and is reported with its line.
+// The text encoding of a job file. The mailing state and the wire hold Windows-1251. A file made
+// on Windows is that already and is taken byte for byte; one made by a Linux editor is UTF-8,
+// known by its byte-order mark or by being valid UTF-8 with a byte above 0x7F (Windows-1251 text
+// practically never is: a lower-case Cyrillic letter would have to be followed by punctuation),
+// and is converted, a character that Windows-1251 lacks becoming "?", reported with its line.
 #pragma once
 
 #include <QByteArray>

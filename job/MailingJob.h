@@ -43,9 +43,8 @@ public:
     // Job files are read from `directory`; an empty string means the current directory.
     explicit MailingJob(QString directory = QString());
 
-    // Each loader opens its file, reads it and closes it. A file that cannot be read leaves
-    // its value empty and is recorded in problems(). A UTF-8 file is converted to Windows-1251
-    // (see JobEncoding.h).
+    // Each loader opens, reads (converting UTF-8, see JobEncoding.h) and closes its file; one that
+    // cannot be read leaves its value empty and is recorded in problems().
     void LoadRecipients();
     void LoadHost();
     void LoadSender();

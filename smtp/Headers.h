@@ -1,8 +1,5 @@
-// The header block of a message.
-//
-// Mailbox providers refuse a message without From, Date or Message-ID (RFC 5322, 3.6), and
-// header fields may hold only US-ASCII (RFC 5322, 2.2). The block is:
-//
+// The header block of a message. Mailbox providers refuse a message without From, Date or
+// Message-ID (RFC 5322, 3.6), and header fields may hold only US-ASCII (RFC 5322, 2.2):
 //   From: <sender>            the address of MAIL FROM, without brackets
 //   To: <recipient>           the address of RCPT TO, without brackets
 //   Date: <local time>        "Mon, 07 Dec 2026 09:41:53 +0300", English names always
@@ -10,9 +7,8 @@
 //   Subject:<subject>         as it is when it is ASCII, else RFC 2047 encoded-words
 //   MIME-Version, Content-Type and Content-Transfer-Encoding, only when nothing is attached
 //   an empty line
-//
-// A message with attachments carries no MIME type: its files travel uuencoded inside the text,
-// and mail readers find them only in a body that declares no type.
+// A message with attachments declares no MIME type: mail readers find uuencoded files only in a
+// body that declares none.
 #pragma once
 
 #include <QByteArray>

@@ -20,8 +20,8 @@ fi
 ip link set lo up
 scratch=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$scratch"' EXIT
-# A display of our own, on a number nobody else holds.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$scratch/display" 2>/dev/null &
+# A display of our own, on a number nobody else holds, that does not reset between programs.
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$scratch/display" 2>/dev/null &
 for _ in $(seq 100); do [ -s "$scratch/display" ] && break || sleep 0.1; done
 export DISPLAY=:$(cat "$scratch/display")
 job=$scratch/job
