@@ -108,6 +108,7 @@ TEST(MailingJob, Utf8FilesAreConvertedAndLostCharactersReported)
          1,
          {"\uFFFD"}},
         {"only used lines are reported", "\xC3\xA9\n\xC3\xA9", "?", 1, {"é"}},
+        {"a surrogate is no UTF-8", "\xED\xA0\x80", "\xED\xA0\x80", 0, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

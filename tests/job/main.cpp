@@ -1,3 +1,4 @@
+// Runs the job tests inside a QCoreApplication, which QProcess needs for the Python oracle.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
