@@ -7,7 +7,7 @@ packages=(
     # build
     cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    # fuzzing and sanitizers
+    # the sanitizer build
     clang libclang-rt-14-dev
     # a font that shows Cyrillic, and a display for machines without one
     fonts-dejavu-core fonts-liberation2 xvfb xauth x11-utils xdotool imagemagick
