@@ -1,15 +1,18 @@
 // The real window on a temporary job, with the message boxes and the file dialog replaced by
-// recorders, so that no test blocks on a modal dialog.
+// recorders so that no test blocks on a modal dialog, and an SMTP server whose answers a test
+// scripts.
 #pragma once
 
 #include "frmBrevant.h"
-#include "TempJob.h"
+#include "TestSupport.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -17,17 +20,12 @@
 
 #include <functional>
 #include <memory>
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
+#include <sys/socket.h>
 
 struct Box
 {
     QMessageBox::Icon icon;
-    QString title;
-    QString text;
+    QString title, text;
 };
 
 struct AppHarness
@@ -62,24 +60,108 @@ struct AppHarness
         return *window;
     }
 
-    // Adds the files through "Вложить...".
-    void attach(const QStringList &paths)
+    void attach(const QStringList &paths) // through "Вложить..."
     {
         dialogAnswers = paths;
         for (qsizetype i = 0; i < paths.size(); ++i)
             window->cmdAddFile->click();
     }
 
-    // Presses "Послать одно" and waits until the dialogue has ended.
-    void sendOne()
+    void sendOne() // presses "Послать одно" and waits until the dialogue has ended
     {
         window->cmdSend->click();
         EXPECT_TRUE(waitFor([this] { return !window->dialogueOpen(); }));
     }
 
-    // Processes events until `done` holds; false after `ms` milliseconds.
     static bool waitFor(const std::function<bool()> &done, int ms = 5000)
     {
         return QTest::qWaitFor(done, ms);
     }
+};
+
+// A server on loopback that answers like a well-mannered one (220, 250 to HELO, MAIL and RCPT,
+// 354 to DATA, 250 to the end of the data, 221 to QUIT and it closes) unless a test overrides an
+// answer: another reply, silence, a close or a reset.
+class ScriptedServer : public QObject
+{
+public:
+    enum class Act { Reply, Silent, Close, Reset };
+    struct Answer
+    {
+        QByteArray reply;
+        Act act = Act::Reply;
+    };
+    struct Connection
+    {
+        QPointer<QTcpSocket> socket;
+        QByteArray received, pending; // every byte, in order; the bytes of no whole line yet
+        bool inData = false, closedByClient = false;
+    };
+    // By command word; "220" is the greeting and "." the end of the data.
+    QMap<QByteArray, Answer> answers = {
+        {"220", {"220 test.example\r\n"}}, {"HELO", {"250 hi\r\n"}}, {"MAIL", {"250 ok\r\n"}},
+        {"RCPT", {"250 ok\r\n"}},          {"DATA", {"354 go\r\n"}}, {".", {"250 queued\r\n"}},
+        {"QUIT", {"221 bye\r\n"}}};
+    QList<QByteArray> deliveredTo; // RCPT TO of every message whose data ended, in order
+    QList<std::shared_ptr<Connection>> connections;
+
+    ScriptedServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                auto conn = std::make_shared<Connection>();
+                conn->socket = socket;
+                connections.append(conn);
+                connect(socket, &QTcpSocket::readyRead, this, [this, conn] { read(*conn); });
+                connect(socket, &QTcpSocket::disconnected, this,
+                        [conn] { conn->closedByClient = true; });
+                act(*conn, answers.value("220"));
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    void read(Connection &conn)
+    {
+        const QByteArray bytes = conn.socket->readAll();
+        conn.received += bytes;
+        conn.pending += bytes;
+        for (qsizetype eol; conn.socket && (eol = conn.pending.indexOf('\n')) >= 0;) {
+            const QByteArray line = conn.pending.left(eol + 1);
+            conn.pending.remove(0, eol + 1);
+            if (conn.inData && line != ".\r\n")
+                continue;
+            const QByteArray word = conn.inData ? "." : line.left(4).toUpper();
+            if (word == "RCPT")
+                m_rcpt = line.mid(8).trimmed();
+            if (word == ".")
+                deliveredTo.append(m_rcpt);
+            const Answer answer = answers.value(word, Answer{"500 what?\r\n"});
+            conn.inData = word == "DATA" && answer.reply.startsWith("354");
+            act(conn, answer);
+            if (word == "QUIT" && answer.act == Act::Reply && conn.socket)
+                conn.socket->disconnectFromHost();
+        }
+    }
+
+    void act(Connection &conn, const Answer &answer)
+    {
+        QTcpSocket *socket = conn.socket;
+        if (!socket || answer.act == Act::Silent)
+            return;
+        if (answer.act == Act::Close)
+            return socket->disconnectFromHost();
+        if (answer.act == Act::Reset) {
+            // Linger with a zero time-out: closing then sends a reset instead of a FIN.
+            const struct linger off = {1, 0};
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+            return socket->abort();
+        }
+        socket->write(answer.reply);
+    }
+
+    QTcpServer m_server;
+    QByteArray m_rcpt;
 };

@@ -4,7 +4,7 @@
 // reported.
 #include "MailingJob.h"
 #include "JobEncoding.h"
-#include "TempJob.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -80,35 +80,19 @@ TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
     }
 }
 
-TEST(MailingJob, Utf8FilesAreConvertedAndLostCharactersReported)
+// Which bytes a file converts to is held against Qt's decoder in Cp1251Test; here, what is reported.
+TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
 {
-    const QByteArray privet = QStringLiteral("Привет").toUtf8(), bom = "\xEF\xBB\xBF";
     const struct
     {
         const char *name;
         QByteArray file, subject;
-        qsizetype line;
         QStringList lost;
     } cases[] = {
-        {"Windows-1251 Cyrillic", "\xCF\xF0\xE8\xE2\xE5\xF2", "\xCF\xF0\xE8\xE2\xE5\xF2", 0, {}},
-        {"UTF-8 Cyrillic", privet + "\n", "\xCF\xF0\xE8\xE2\xE5\xF2", 0, {}},
-        {"a byte-order mark on ASCII", bom + "Hi\n", "Hi", 0, {}},
-        {"0x98 and NUL stay", QByteArray("\x98\0!", 3), QByteArray("\x98\0!", 3), 0, {}},
-        {"no-break space, section sign", "\xC2\xA0\xC2\xA7", "\xA0\xA7", 0, {}},
-        {"characters Windows-1251 lacks",
-         "a\xE4\xB8\xAD"
-         "b\xF0\x9F\x98\x80\xE4\xB8\xAD",
-         "a?b??",
-         1,
-         {"中", "😀"}},
-        {"bad UTF-8 after a byte-order mark",
-         bom + "a\xFF"
-               "b",
-         "a?b",
-         1,
-         {"\uFFFD"}},
-        {"only used lines are reported", "\xC3\xA9\n\xC3\xA9", "?", 1, {"é"}},
-        {"a surrogate is no UTF-8", "\xED\xA0\x80", "\xED\xA0\x80", 0, {}},
+        {"UTF-8 Cyrillic", QStringLiteral("Привет").toUtf8(), "\xCF\xF0\xE8\xE2\xE5\xF2", {}},
+        {"characters Windows-1251 lacks", QStringLiteral("a中b😀中").toUtf8(), "a?b??", {"中", "😀"}},
+        {"bad UTF-8 after a byte-order mark", "\xEF\xBB\xBFz\xFFz", "z?z", {"\uFFFD"}},
+        {"only used lines are reported", "\xC3\xA9\n\xC3\xA9", "?", {"é"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,7 +102,7 @@ TEST(MailingJob, Utf8FilesAreConvertedAndLostCharactersReported)
         EXPECT_EQ(job.SubjectLine, c.subject);
         ASSERT_EQ(job.unmapped().size(), c.lost.isEmpty() ? 0 : 1);
         for (const UnmappedCharacters &u : job.unmapped())
-            EXPECT_TRUE(u.fileName == "tema.txt" && u.line == c.line && u.characters == c.lost);
+            EXPECT_TRUE(u.fileName == "tema.txt" && u.line == 1 && u.characters == c.lost);
     }
     // Lines are counted by the line rule, whatever ends them.
     TempJob dir;

@@ -1,7 +1,7 @@
 // Catches: a reply that grows without bound, pending bytes kept across a new connection, and
 // addresses that keep their brackets, lose more than one pair, or keep their spaces.
 #include "Reply.h"
-#include "Bytes.h"
+#include "TestSupport.h"
 #include "Fields.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // Catches (with the dialogues of dialogues.txt): a wrong command or data at any step, a reply
 // taken before it is whole, a refusal that does not end the dialogue, a message counted twice or
 // before its data went out, a line break or bracket pair carried into a command, an empty sender
-// sent as the null path, a wrong time limit for a step, and a dialogue that answers after it has
-// ended.
+// sent as the null path, a default time limit other than RFC 5321's, and a dialogue that answers after
+// it has ended.
 #include "Session.h"
-#include "Bytes.h"
+#include "TestSupport.h"
 
 #include <QFile>
 #include <QTimeZone>
@@ -142,26 +142,14 @@ TEST(Session, DialoguesWholeByteByByteAndRunTogether)
     }
 }
 
-TEST(Session, DefaultTimeLimitsAndANewDialogueAfterTheLast)
+// RFC 5321's minimum client limits, and a short wait for the reply to QUIT.
+TEST(Session, DefaultTimeLimits)
 {
-    // RFC 5321's minimum client limits, and a short wait for the reply to QUIT.
     const Smtp::Timeouts limits;
     EXPECT_EQ(limits.connect, std::chrono::seconds(30));
     EXPECT_EQ(limits.reply, std::chrono::minutes(5));
     EXPECT_EQ(limits.dataEnd, std::chrono::minutes(10));
     EXPECT_EQ(limits.quit, std::chrono::seconds(5));
-    Smtp::Session s;
-    ASSERT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
-    for (const QByteArray &reply : kServer) {
-        const Smtp::Action a = s.onReply(reply, [] { return QByteArray("c@d"); });
-        while (a.startData && !s.dataFinished())
-            s.nextDataChunk(1024);
-    }
-    // An ended dialogue answers nothing; a new one starts over.
-    EXPECT_TRUE(s.onReply("250 again\r\n", {}).send.isEmpty());
-    EXPECT_EQ(s.begin({"a@b", "", "", "", kDate, 0}), Outcome::Continue);
-    EXPECT_FALSE(s.delivered());
-    EXPECT_EQ(s.onReply("220 hi\r\n", {}).send, "HELO a\r\n");
 }
 
 TEST(Session, EndOfDataAcceptedBeforeEveryByteWentOutIsRefused)

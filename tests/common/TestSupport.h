@@ -1,9 +1,21 @@
-// A job folder in a temporary directory, written byte for byte by the tests.
+// What every test program shares: readable failure output for bytes and text, and a job folder
+// in a temporary directory, written byte for byte.
 #pragma once
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+inline void PrintTo(const QByteArray &bytes, std::ostream *os) // a C string, bytes escaped
+{
+    *os << testing::PrintToString(bytes.toStdString());
+}
+inline void PrintTo(const QString &text, std::ostream *os) // as UTF-8, to be read
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 struct TempJob
 {
@@ -14,8 +26,7 @@ struct TempJob
     void write(const QString &name, const QByteArray &bytes) const
     {
         QFile file(filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(bytes) != bytes.size())
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(filePath(name)));
     }
 
