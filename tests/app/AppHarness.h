@@ -1,6 +1,5 @@
-// The real window on a temporary job, with the message boxes and the file dialog replaced by
-// recorders so that no test blocks on a modal dialog, and an SMTP server whose answers a test
-// scripts.
+// The real window on a temporary job, its boxes and file dialog recorded so that nothing blocks,
+// and an SMTP server whose answers a test scripts.
 #pragma once
 
 #include "frmBrevant.h"
@@ -30,7 +29,7 @@ struct Box
 
 struct AppHarness
 {
-    TempJob dir;
+    TempDir dir;
     QList<Box> boxes;
     QStringList dialogAnswers;          // what the file dialog returns, one per call
     std::function<void()> whileBoxOpen; // runs inside the box, as its modal loop would

@@ -1,9 +1,4 @@
-// Catches: a send that does not reach the server as the job says, a list that does not move on
-// exactly once per delivered message, a series that does not stop with "OK!" or stalls, a counter
-// that miscounts, a refusal or socket error without its box or with the wrong number, a time
-// limit missing or mixed up, two dialogues at once, boxes piling up, an attachment sent twice or
-// from a stale file, "Удалить" taking another entry than the selected one, and a crash when the
-// window closes mid-dialogue.
+// Catches: a send, count, box or time limit off the job, a message or file sent twice, a crash.
 #include "AppHarness.h"
 
 #include <netinet/in.h>
@@ -22,15 +17,17 @@ TEST(Delivery, PressesCountWhateverTheOutcomeAndWalkTheList)
         if (refused)
             server.answers["MAIL"] = {"550 no\r\n"};
         frmBrevant &w = h.open(server.port());
+        w.txtRecipient->setText("typed@example.test"); // the list moves on as after a listed one
         QStringList shown;
         for (int press = 1; press <= 3; ++press) {
             h.sendOne();
             shown << w.Label5->text() + " " + w.txtRecipient->text();
         }
-        EXPECT_EQ(shown.join(", "), refused
-                                        ? "1 a@example.test, 2 a@example.test, 3 a@example.test"
-                                        : "1 b@example.test, 2 c@example.test, OK! c@example.test");
-        EXPECT_EQ(server.deliveredTo, refused ? Bytes() : kABC);
+        EXPECT_EQ(shown.join(", "),
+                  refused ? "1 typed@example.test, 2 typed@example.test, 3 typed@example.test"
+                          : "1 b@example.test, 2 c@example.test, OK! c@example.test");
+        EXPECT_EQ(server.deliveredTo,
+                  refused ? Bytes() : Bytes({"<typed@example.test>", kABC[1], kABC[2]}));
         EXPECT_EQ(h.boxes.size(), refused ? 3 : 0);
     }
 }
@@ -102,7 +99,6 @@ TEST(Delivery, FieldsThatWouldBreakACommandAreNeverSent)
         {"127.0.0.1", QByteArray("me\0RCPT TO:<b@x>", 16), "a@x", {}, "«Ваш E-mail» содержит", 0},
         {"127.0.0.1", "  ", "a@x", {}, "«Ваш E-mail» не заполнено", 0},
         {"127.0.0.1", "me@x", "a@x", "a@x\r\nDATA", "«E-mail адресата» содержит", 1},
-        {"127.0.0.1", "me@x", QByteArray("a@x\0b", 5), {}, "«E-mail адресата» содержит", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.box.toStdString());
@@ -180,28 +176,6 @@ TEST(Delivery, SocketErrorsAndTimeLimitsInTheWinsockBox)
     ::close(stuck);
 }
 
-TEST(Delivery, OneDialogueAtATimeAndATypedRecipientIsUsed)
-{
-    AppHarness h;
-    ScriptedServer server;
-    server.answers["HELO"] = {"", Act::Silent};
-    frmBrevant &w = h.open(server.port());
-    w.txtRecipient->setText("typed@example.test");
-    w.cmdSend->click();
-    ASSERT_TRUE(h.waitFor([&] { return w.SessionStep() == 1; }));
-    w.cmdSend->click();
-    w.Command1->click();
-    QTest::qWait(200); // several ticks
-    EXPECT_EQ(server.connections.size(), 1);
-    EXPECT_EQ(w.Label5->text(), "1");
-    server.answers["HELO"] = {"250 hello\r\n"};
-    server.connections[0]->socket->write("250 late hello\r\n");
-    ASSERT_TRUE(h.waitFor([&] { return server.deliveredTo.size() == 3; }));
-    EXPECT_EQ(server.deliveredTo,
-              Bytes({"<typed@example.test>", "<b@example.test>", "<c@example.test>"}))
-        << "the list moves on as after a listed address";
-}
-
 TEST(Delivery, AttachmentsAreReadAtEverySendAndGoOutOnceAndTheSelectedOneIsRemoved)
 {
     AppHarness h;
@@ -230,20 +204,28 @@ TEST(Delivery, AttachmentsAreReadAtEverySendAndGoOutOnceAndTheSelectedOneIsRemov
     EXPECT_TRUE(h.boxes.size() == 1 && h.boxes[0].title == "SMTP Error");
 }
 
-TEST(Delivery, ClosingMidDialogueDropsTheLineWithoutABox)
+TEST(Delivery, OneDialogueAtATimeAndClosingMidDialogueDropsTheLineWithoutABox)
 {
     AppHarness h;
     ScriptedServer server;
+    server.answers["HELO"] = {"", Act::Silent};
     server.answers["RCPT"] = {"", Act::Silent};
     frmBrevant &w = h.open(server.port());
     w.show();
     w.cmdSend->click();
+    ASSERT_TRUE(h.waitFor([&] { return w.SessionStep() == 1; }));
+    w.cmdSend->click();
+    w.Command1->click();
+    QTest::qWait(200); // several ticks
+    EXPECT_EQ(w.Label5->text(), "1");
+    server.connections[0]->socket->write("250 late hello\r\n"); // the one dialogue goes on
     ASSERT_TRUE(h.waitFor([&] { return w.SessionStep() == 3; }));
     w.close();
     h.window.reset();
     ASSERT_TRUE(h.waitFor([&] { return server.connections[0]->closedByClient; }));
     EXPECT_FALSE(server.connections[0]->received.contains("QUIT"));
     EXPECT_TRUE(h.boxes.isEmpty());
+    EXPECT_EQ(server.connections.size(), 1);
 }
 
 TEST(Delivery, RealBoxesNeverNest)

@@ -1,5 +1,4 @@
-// Runs tests of the window inside a QApplication on Qt's offscreen platform, in the
-// program's default font. Shared by the window, end-to-end and bad-input test programs.
+// Runs the window's tests in a QApplication on the offscreen platform, in the program's font.
 #include "frmBrevant.h"
 
 #include <QApplication>

@@ -1,9 +1,7 @@
 // Catches: wrong or undecodable text, stale text, unreadable files passed, bad names, bad blocks.
 #include "AttachmentBlock.h"
 #include "MUUEncode.h"
-
-#include <QFile>
-#include <QTemporaryDir>
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +13,6 @@
 namespace {
 
 using MUUEncode::encode;
-
-QString writeFile(const QString &path, QByteArrayView data)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly) &&
-                file.write(data.data(), data.size()) == data.size());
-    return path;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -52,14 +42,14 @@ bool refused(const QString &path, const QString &reason)
 TEST(UUEncode, Examples)
 {
     const QByteArray lineA = "M" + QByteArray("04%!").repeated(15) + "\n";
-    QTemporaryDir dir;
+    TempDir dir;
     for (const auto &[name, data, text] : std::vector<std::array<QByteArray, 3>>{
              {"abc.txt", "abc", "begin 664 abc.txt\n#86)C\n`\nend\n"},
              {"e.txt", "", "begin 664 e.txt\n`\n`\nend\n"},
              {"z", QByteArray(3, '\0'), "begin 664 z\n#````\n`\nend\n"},
              {"A45", QByteArray(45, 'A'), "begin 664 A45\n" + lineA + "`\n`\nend\n"}}) {
         EXPECT_EQ(encode(name, data), text);
-        EXPECT_EQ(MUUEncode::UUEncodeFile(writeFile(dir.filePath(name), data)).text, text);
+        EXPECT_EQ(MUUEncode::UUEncodeFile(dir.write(name, data)).text, text);
     }
     // The empty name of a path that ends in a separator leaves the header line whole.
     EXPECT_EQ(encode(QByteArrayView(), "abc"), "begin 664 \n#86)C\n`\nend\n");
@@ -77,17 +67,17 @@ TEST(UUEncode, FilesDecodeBackWithGnuUudecode)
     std::iota(lengths.begin(), lengths.end(), 0);
     for (qsizetype n : {5, 40, 2913, 5826})
         lengths.insert(lengths.end(), {45 * n - 1, 45 * n, 45 * n + 1, 45 * n + 14});
-    QTemporaryDir in, out;
+    TempDir in, out;
     std::mt19937 random(45);
     std::map<qsizetype, QByteArray> files;
     for (const qsizetype n : lengths) {
         std::generate_n(std::back_inserter(files[n]), n, [&] { return char(random()); });
         const QString name = "d" + QString::number(n);
-        const auto result = MUUEncode::UUEncodeFile(writeFile(in.filePath(name), files[n]));
+        const auto result = MUUEncode::UUEncodeFile(in.write(name, files[n]));
         ASSERT_TRUE(result.text == encode(name.toLatin1(), files[n]))
             << n << qPrintable(result.error);
         ASSERT_EQ(result.text.size(), MUUEncode::encodedSize(name.size(), n));
-        writeFile(out.filePath(name + ".uu"), result.text);
+        out.write(name + ".uu", result.text);
     }
     // uudecode takes the "`" line after the last data line for a missing "end" (exit 2) and
     // stops, yet has written the bytes: one call per file, and only the bytes compared.
@@ -124,7 +114,7 @@ TEST(UUEncode, EncodesTheBytesReadNotTheLengthTaken)
 
 TEST(UUEncode, UnreadableFiles)
 {
-    QTemporaryDir dir;
+    TempDir dir;
     ASSERT_EQ(mkfifo(qPrintable(dir.filePath("pipe")), 0600), 0);
     ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("zero")));
     const QString notAFile = "это не обычный файл, а канал, устройство или сокет";
@@ -144,7 +134,7 @@ TEST(UUEncode, UnreadableFiles)
         EXPECT_TRUE(refused(path, reason)) << qPrintable(path);
 
     // Root reads any file: as root, this check runs in a child process as the user nobody.
-    const QString secret = writeFile(dir.filePath("secret"), "abc");
+    const QString secret = dir.write("secret", "abc");
     ASSERT_TRUE(QFile::setPermissions(secret, {}) && chmod(qPrintable(dir.path()), 0711) == 0);
     if (geteuid() != 0) {
         EXPECT_TRUE(refused(secret, "нет прав на чтение"));
@@ -162,10 +152,10 @@ TEST(UUEncode, UnreadableFiles)
 
 TEST(AttachmentBlock, EntriesInOrderEachReadAnew)
 {
-    QTemporaryDir dir;
-    const QString abc = writeFile(dir.filePath("abc.txt"), "abc");
-    const QString big = writeFile(dir.filePath("big"), QByteArray(300000, 'b'));
-    const QString empty = writeFile(dir.filePath("e"), "");
+    TempDir dir;
+    const QString abc = dir.write("abc.txt", "abc");
+    const QString big = dir.write("big", QByteArray(300000, 'b'));
+    const QString empty = dir.write("e", "");
     for (const QStringList &entries :
          {QStringList{}, {abc}, {abc, big}, {big, abc, big}, {empty, abc}}) {
         std::vector<int> selections, all(entries.size());
@@ -177,7 +167,7 @@ TEST(AttachmentBlock, EntriesInOrderEachReadAnew)
         EXPECT_TRUE(result.ok() && result.failedIndex == -1 && result.block == expected);
         EXPECT_EQ(result.block.capacity(), result.block.size()) << "allocated more than once";
         EXPECT_EQ(selections, all);
-        writeFile(abc, readFile(abc) + "+"); // what the next build must send
+        dir.write("abc.txt", readFile(abc) + "+"); // what the next build must send
     }
 }
 
@@ -185,8 +175,8 @@ TEST(AttachmentBlock, EntriesInOrderEachReadAnew)
 // selected, and is then selected again.
 TEST(AttachmentBlock, StopsAtTheFirstFailure)
 {
-    QTemporaryDir dir;
-    const QString abc = writeFile(dir.filePath("abc.txt"), "abc");
+    TempDir dir;
+    const QString abc = dir.write("abc.txt", "abc");
     for (const auto &[entries, selected] : std::vector<std::pair<QStringList, std::vector<int>>>{
              {{abc, dir.filePath("gone"), abc}, {0, 1}},
              {{abc, "/proc/self/mem", abc}, {0, 1, 2, 1}}}) {

@@ -1,8 +1,7 @@
-// What every test program shares: readable failure output for bytes and text, and a job folder
-// in a temporary directory, written byte for byte.
+// Shared by the test programs: readable bytes and text in failures, and files in a temporary
+// folder.
 #pragma once
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -17,17 +16,14 @@ inline void PrintTo(const QString &text, std::ostream *os) // as UTF-8, to be re
     *os << '"' << text.toStdString() << '"';
 }
 
-struct TempJob
+struct TempDir : QTemporaryDir
 {
-    QTemporaryDir dir;
-    QString path() const { return dir.path(); }
-    QString filePath(const QString &name) const { return dir.filePath(name); }
-
-    void write(const QString &name, const QByteArray &bytes) const
+    QString write(const QString &name, const QByteArray &bytes) const // returns the file's path
     {
         QFile file(filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(filePath(name)));
+        return file.fileName();
     }
 
     // All five files, as a usable job.

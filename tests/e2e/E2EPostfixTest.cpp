@@ -1,7 +1,4 @@
-// Catches: a mailing that a real, strict Postfix refuses or stores wrongly. The window sends two
-// series of three on the real 3000 ms timer, one from a job made on Windows (Windows-1251, CR LF)
-// with two attachments, one from a job made on Linux (UTF-8, LF) without; check_maildir.py then
-// holds what Postfix stored against the job and the attached files. Run by e2e_postfix.sh.
+// Catches: a mailing that a real, strict Postfix refuses or stores other than the job holds it.
 #include "AppHarness.h"
 #include "Cp1251.h"
 
@@ -11,6 +8,8 @@
 
 namespace {
 
+// A series of three on the real 3000 ms timer from a job made on Windows (Windows-1251, CR LF) or
+// on Linux (UTF-8, LF); check_maildir.py holds what Postfix stored against the job and files.
 void runSeries(bool windows, const QStringList &attachments)
 {
     const QString maildir = qEnvironmentVariable("BREVANT_E2E_MAILDIR");

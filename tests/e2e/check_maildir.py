@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Catches: a mailing that Postfix stored other than its job says: a message missing, doubled or
-out of list order, a header missing, doubled or wrong, a subject that does not decode to the job's,
-a text that differs from message.txt, an attachment that does not decode to its file.
+"""Catches: a mailing stored other than its job says: a message missing, doubled or out of order,
+a header, subject, text or attachment that differs from the job and its files.
 
-    check_maildir.py MAILDIR --job JOBDIR [--attach FILE ...]
-
-The job files are read as the program reads them, with Python's own codecs: any line end; a file
-that starts with the UTF-8 byte-order mark, or is valid UTF-8 with a byte above 0x7F, is UTF-8,
-compared in Windows-1251. Exit status 0 when everything matches, 1 with the reason otherwise.
+    check_maildir.py MAILDIR --job JOBDIR [--attach FILE ...]   (exit status 1 with the reason)
 """
 import argparse
 import binascii
@@ -17,7 +12,10 @@ import os
 import re
 import sys
 
+
 def job_lines(job, name):
+    """As the program reads them: any line end; UTF-8 (marked, or valid with a byte above 0x7F)
+    taken into Windows-1251."""
     data = open(os.path.join(job, name), "rb").read()
     try:
         text = data.decode("utf-8-sig")

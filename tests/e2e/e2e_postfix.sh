@@ -1,15 +1,9 @@
 #!/bin/bash
 # Catches: messages that a real, strict Postfix refuses or stores other than the job says.
-#
-# Runs the end-to-end test binary against a private Postfix on 127.0.0.1:25 in a network
-# namespace of its own: bare line ends refused with no exclusions, strict RFC 821 envelopes,
-# no headers of its own (local_header_rewrite_clients is empty), a catch-all Maildir for
-# example.test. Stops it and deletes the namespace afterwards, whatever happened.
-#
-#   e2e_postfix.sh PATH/TO/e2e_postfix_tests [GTEST-ARGUMENTS...]
-#
-# Needs root (namespace, Postfix master); exits 77 (skip) otherwise. E2E_KEEP=1 keeps the
-# instance's folder (etc/, log/maillog, Maildir/) for a look afterwards.
+# Usage: e2e_postfix.sh PATH/TO/e2e_postfix_tests [GTEST-ARGUMENTS...]; needs root, else exits 77.
+# Runs the test binary against a private Postfix on 127.0.0.1:25 in a network namespace of its
+# own (postfix/*.cf: strict envelopes, bare line ends refused, no headers added, a catch-all
+# Maildir), stopped and deleted afterwards; E2E_KEEP=1 keeps its folder for a look.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd -P)
 BINARY=$(readlink -f "$1")
@@ -44,10 +38,9 @@ ip netns add "$NS"
 ip netns exec "$NS" ip link set lo up
 ip netns exec "$NS" env MAIL_CONFIG="$ETC" postfix -c "$ETC" start >"$WORK/log/start" 2>&1 ||
     { cat "$WORK/log/start" >&2; exit 1; }
-for _ in $(seq 150); do
+for _ in $(seq 150); do # until it greets
     ip netns exec "$NS" timeout 1 bash -c 'exec 3<>/dev/tcp/127.0.0.1/25 && head -c 3 <&3' 2>/dev/null |
-        grep -q 220 && break
-    sleep 0.2
+        grep -q 220 && break || sleep 0.2
 done
 
 rc=0

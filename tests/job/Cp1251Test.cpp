@@ -1,5 +1,4 @@
-// Catches: a Windows-1251 table that differs from Python's cp1251 codec or gives two bytes one
-// character, and a UTF-8 conversion that differs from Qt's decoder on any bytes.
+// Catches: a code page that differs from Python's cp1251, a UTF-8 conversion unlike Qt's decoder.
 #include "Cp1251.h"
 #include "JobEncoding.h"
 

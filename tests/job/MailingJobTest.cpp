@@ -1,7 +1,4 @@
-// Catches: a wrong line rule in any loader (CR LF, CR, LF, empty and final lines), a table that
-// overflows or miscounts, a notice block at the wrong threshold, values trimmed when stored, a
-// Windows-1251 file taken for UTF-8 or a UTF-8 file left unconverted, and lost characters not
-// reported.
+// Catches: a wrong line rule or table limit in the loaders, a misread encoding, an unreported loss.
 #include "MailingJob.h"
 #include "JobEncoding.h"
 #include "TestSupport.h"
@@ -10,7 +7,7 @@
 
 namespace {
 
-MailingJob loaded(const TempJob &dir)
+MailingJob loaded(const TempDir &dir)
 {
     MailingJob job(dir.path());
     job.LoadAll();
@@ -38,7 +35,7 @@ TEST(MailingJob, EveryLoaderKeepsTheLinesOfItsFile)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file.toStdString());
-        TempJob dir;
+        TempDir dir;
         dir.writeAll(c.file, c.file, c.file, c.file, c.file);
         const MailingJob job = loaded(dir);
         EXPECT_TRUE(job.problems().isEmpty());
@@ -67,8 +64,8 @@ TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
     for (const char *end : {"\r\n", "\n", "\r"}) {
         for (const auto &c : cases) {
             SCOPED_TRACE(testing::Message() << c.lines << " lines ended by " << int(end[0]));
-            TempJob dir;
-            dir.writeAll(TempJob::addresses(c.lines).replace("\r\n", end), "h", "s", "t", "Hi");
+            TempDir dir;
+            dir.writeAll(TempDir::addresses(c.lines).replace("\r\n", end), "h", "s", "t", "Hi");
             const MailingJob job = loaded(dir);
             EXPECT_EQ(job.LastIndex, c.lastIndex);
             EXPECT_EQ(job.recipientsLeftOut(), c.lines - c.lastIndex - 1);
@@ -80,7 +77,8 @@ TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
     }
 }
 
-// Which bytes a file converts to is held against Qt's decoder in Cp1251Test; here, what is reported.
+// Which bytes a file converts to is held against Qt's decoder in Cp1251Test; here, what is
+// reported.
 TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
 {
     const struct
@@ -96,7 +94,7 @@ TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        TempJob dir;
+        TempDir dir;
         dir.writeAll("a@x", "h", "s", c.file, "m");
         const MailingJob job = loaded(dir);
         EXPECT_EQ(job.SubjectLine, c.subject);
@@ -105,7 +103,7 @@ TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
             EXPECT_TRUE(u.fileName == "tema.txt" && u.line == 1 && u.characters == c.lost);
     }
     // Lines are counted by the line rule, whatever ends them.
-    TempJob dir;
+    TempDir dir;
     dir.writeAll("a@x", "h", "s", "t", "\xD0\x96\r\n\n\r\xC3\xA9 \xC3\xA9\n");
     const MailingJob job = loaded(dir);
     EXPECT_EQ(job.MessageText, "\r\n\xC6\r\n\r\n\r\n? ?");

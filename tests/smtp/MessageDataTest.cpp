@@ -1,7 +1,4 @@
-// Catches: a header field missing, misspelt or out of order, a Date that depends on the locale or
-// loses its zone, a Message-ID with an unusable domain or that repeats, a subject that is not
-// ASCII on the wire or that Python's decoder does not turn back into exactly its characters, a
-// bare line end or an undoubled leading dot in the data, and data that depends on chunk sizes.
+// Catches: a header field wrong or undecodable, data with a bare line end or a lone dot, by chunk.
 #include "MessageData.h"
 #include "Cp1251.h"
 #include "Headers.h"

@@ -1,8 +1,7 @@
-// Catches: a reply that grows without bound, pending bytes kept across a new connection, and
-// addresses that keep their brackets, lose more than one pair, or keep their spaces.
+// Catches: a reply framed wrongly or without bound, an address that keeps spaces or brackets.
 #include "Reply.h"
-#include "TestSupport.h"
 #include "Fields.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
