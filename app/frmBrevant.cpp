@@ -187,7 +187,7 @@ void frmBrevant::wireEvents()
         // Commands are small and each waits for its reply: send them without delay.
         Winsock1->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_probe.attach(Winsock1->socketDescriptor());
-        m_timeout->start(m_options.timeouts.reply);
+        m_timeout->start(m_session.replyTimeout(m_options.timeouts)); // for the greeting
     });
     // Every write that goes out restarts the wait for the reply the dialogue now awaits.
     connect(Winsock1, &QTcpSocket::bytesWritten, this, [this] {
