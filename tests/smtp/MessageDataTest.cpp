@@ -96,6 +96,8 @@ TEST(Headers, PythonDecodesTheSubjectToExactlyItsCharacters)
                         "    print(str(h.make_header(h.decode_header(v))).encode().hex())"});
     for (const QString &s : subjects) {
         const QByteArray field = Smtp::subjectField(Cp1251::fromUnicode(s));
+        EXPECT_TRUE(field.startsWith("Subject: =?windows-1251?B?"))
+            << field.data();                             // no empty first line
         for (const QByteArray &line : field.split('\n')) // ASCII lines of at most 78 characters
             EXPECT_TRUE(line.size() <= 79 && std::all_of(line.begin(), line.end(),
                                                          [](char ch) { return uchar(ch) < 0x80; }));
