@@ -15,8 +15,7 @@ bool usable(const QFileInfo &folder)
     return folder.isDir() && folder.isReadable() && folder.isExecutable();
 }
 
-} // namespace
-
+// True when `folder` holds at least one of the five job files.
 bool holdsJobFile(const QString &folder)
 {
     const QDir dir(folder);
@@ -28,6 +27,8 @@ bool holdsJobFile(const QString &folder)
     }
     return false;
 }
+
+} // namespace
 
 Choice choose(const QString &argument, const QString &currentDir, const AskFn &ask)
 {

@@ -18,9 +18,6 @@ struct Choice
     QString error;  // Russian, ready for a message box; empty when the argument was usable
 };
 
-// True when `folder` holds at least one of the five job files.
-bool holdsJobFile(const QString &folder);
-
 // `argument` is the command line's FOLDER (a folder, or a file inside one), empty when none
 // was given; a relative one is taken from `currentDir`. With no argument, `currentDir` is
 // used when it holds a job file, otherwise `ask` is asked and a cancel keeps `currentDir`.

@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
         QMessageBox::warning(nullptr, title,
                              QStringLiteral("Не удалось перейти в папку задания %1.")
                                  .arg(QDir::toNativeSeparators(choice.folder)));
-    frmBrevant window;
+    frmBrevant window{frmBrevant::Options()};
     window.show();
     return app->exec();
 }

@@ -19,6 +19,5 @@ struct AttachmentBlockResult
 // therefore stays selected. A count of 0 (or less) gives an empty block without calling
 // `selectEntry`. The build stops at the first file that cannot be encoded: the block is then
 // empty, `failedIndex` names that entry and no later entry is selected or read. Never throws.
-// The block is allocated once, for the sizes the files have when they are selected.
 AttachmentBlockResult BuildAttachmentBlock(int count,
                                            const std::function<QString(int)> &selectEntry);

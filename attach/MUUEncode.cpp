@@ -16,14 +16,15 @@
 
 namespace {
 
-// Makes room at the end of `out` for the text of `dataBytes` bytes, without moving `out` when
-// its capacity suffices, and writes the header; returns where the data lines go.
-char *startText(QByteArray &out, QByteArrayView name, qint64 dataBytes)
+// Makes room at the end of `out` for the text of `dataBytes` bytes and `extra` bytes after it,
+// without moving `out` when its capacity suffices, and writes the header; returns where the
+// data lines go.
+char *startText(QByteArray &out, QByteArrayView name, qint64 dataBytes, qsizetype extra = 0)
 {
     const qsizetype start = out.size(), size = MUUEncode::encodedSize(name.size(), dataBytes);
-    if (size < 0 || size > std::numeric_limits<qsizetype>::max() - start)
+    if (size < 0 || size > std::numeric_limits<qsizetype>::max() - start - extra)
         throw std::bad_alloc();
-    out.reserve(start + size);
+    out.reserve(start + size + extra);
 #ifdef Q_OS_LINUX
     // Faulting a large text in page by page costs more than encoding it: ask for huge pages.
     const quintptr from = (quintptr(out.data()) + 4095) & ~quintptr(4095);
@@ -67,7 +68,7 @@ QByteArray MUUEncode::encode(QByteArrayView name, QByteArrayView data)
     return text;
 }
 
-QString MUUEncode::appendFileText(const QString &path, QByteArray &out)
+QString MUUEncode::appendFileText(const QString &path, QByteArray &out, QByteArrayView after)
 {
     const qsizetype start = out.size();
     QFile file(path);
@@ -76,7 +77,7 @@ QString MUUEncode::appendFileText(const QString &path, QByteArray &out)
     try {
         if (reason.isNull() && file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             // Sized once for the file's length; the text encodes the bytes read, more or fewer.
-            char *end = startText(out, fileNameOf(path), file.size());
+            char *end = startText(out, fileNameOf(path), file.size(), after.size());
             // Chunks of whole lines, 128 KiB: still in the cache when they are encoded.
             QByteArray chunk(2913 * 45, Qt::Uninitialized);
             qint64 got = chunk.size(), n = 0;
@@ -86,11 +87,14 @@ QString MUUEncode::appendFileText(const QString &path, QByteArray &out)
                     got += n;
                 const qsizetype pos = end - out.constData();
                 out.resize(std::max(out.size(), pos + encodedSize(0, got) - 11)); // if it grew
-                end = MUUEncode::encodeLines(chunk.constData(), got, out.data() + pos, got < chunk.size());
+                end = MUUEncode::encodeLines(chunk.constData(), got, out.data() + pos,
+                                             got < chunk.size());
             }
             out.resize(n < 0 ? start : end - out.constData());
-            if (n >= 0)
+            if (n >= 0) {
+                out.append(after);
                 return QString();
+            }
         }
         if (reason.isNull())
             reason = FileRead::reason(file);

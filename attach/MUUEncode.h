@@ -22,10 +22,10 @@ struct EncodeResult
 // The text of the file at `path`; never throws. On failure `error` is set and `text` empty.
 EncodeResult UUEncodeFile(const QString &path);
 
-// Appends the text of the file at `path` to `out`, which moves only when its capacity falls
-// short. The text is sized once for the file's length, yet encodes exactly the bytes read.
-// Null on success; else the error as above, with `out` back at its size. Never throws.
-QString appendFileText(const QString &path, QByteArray &out);
+// Appends the text of the file at `path` and then `after` to `out`, which moves only when its
+// capacity falls short. The text is sized once for the file's length, yet encodes exactly the
+// bytes read. Null on success; else the error as above, with `out` back at its size. Never throws.
+QString appendFileText(const QString &path, QByteArray &out, QByteArrayView after = {});
 
 // The header name: the text after the last "/" (also "\" on Windows) in Windows-1251; a
 // character the code page lacks, CR and LF become "?".

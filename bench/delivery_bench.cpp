@@ -135,9 +135,9 @@ void runRate(int n, bool hidden)
             clock.start();
         }
         w.cmdSend_Click();
-        if (!w.dialogueOpen())
+        if (!w.Winsock1->isOpen())
             fail("the send did not start a dialogue");
-        runUntil([&w] { return !w.dialogueOpen(); });
+        runUntil([&w] { return !w.Winsock1->isOpen(); });
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const double cpuUs = double(std::clock() - cpu) / CLOCKS_PER_SEC / n * 1e6;
@@ -180,7 +180,7 @@ void runBig(int mib)
     QElapsedTimer clock;
     clock.start();
     w.cmdSend_Click();
-    runUntil([&w] { return !w.dialogueOpen(); });
+    runUntil([&w] { return !w.Winsock1->isOpen(); });
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     const double aboveIdle = double(peakKiB() - idleKiB) * 1024;
     if (w.Label5->text() != "OK!")

@@ -69,7 +69,7 @@ QList<Unmapped> byLine(QByteArrayView text, const QList<Replaced> &replaced)
         for (; next < replaced.size() && replaced[next].offset < lineEnd; ++next) {
             const QString ch = QString::fromUcs4(&replaced[next].character, 1);
             if (lines.isEmpty() || lines.last().line != line)
-                lines.append(Unmapped{line, QStringList()});
+                lines.append(Unmapped{line, QStringList(), QString()});
             if (!lines.last().characters.contains(ch))
                 lines.last().characters += ch;
         }

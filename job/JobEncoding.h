@@ -17,6 +17,7 @@ struct Unmapped
 {
     qsizetype line;         // 1 for the first line, counted by the job files' line rule
     QStringList characters; // one character each, in the order they occur, each once
+    QString fileName;       // filled in by whoever knows the file
 };
 
 struct Text

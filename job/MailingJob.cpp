@@ -41,9 +41,9 @@ bool MailingJob::readJobFile(const char *name, QByteArray &data, qsizetype usedL
         return false;
     }
     JobEncoding::Text text = JobEncoding::toCp1251(std::move(read.data));
-    for (const JobEncoding::Unmapped &u : text.unmapped) {
+    for (JobEncoding::Unmapped &u : text.unmapped) {
         if (u.line <= usedLines)
-            m_unmapped.append({fileName, u.line, u.characters});
+            m_unmapped.append({u.line, std::move(u.characters), fileName});
     }
     data = std::move(text.bytes);
     return true;

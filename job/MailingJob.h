@@ -4,6 +4,8 @@
 // what the files hold; the window converts to QString only for display.
 #pragma once
 
+#include "JobEncoding.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -15,14 +17,6 @@ struct JobFileProblem
 {
     QString fileName; // bare name, such as "mail.txt"
     QString reason;   // Russian, ready for a message box
-};
-
-// Characters of a UTF-8 job file that Windows-1251 lacks; they are sent as "?".
-struct UnmappedCharacters
-{
-    QString fileName;
-    qsizetype line;         // 1 for the first line
-    QStringList characters; // one character each
 };
 
 class MailingJob
@@ -60,7 +54,7 @@ public:
     const QList<JobFileProblem> &problems() const { return m_problems; }
     // Characters that were loaded as "?", by file and line, in loading order; only lines that
     // are used count (the first line of smtp.txt, sender.txt and tema.txt).
-    const QList<UnmappedCharacters> &unmapped() const { return m_unmapped; }
+    const QList<JobEncoding::Unmapped> &unmapped() const { return m_unmapped; }
     // Lines of mail.txt past the table's capacity, which were not loaded.
     qsizetype recipientsLeftOut() const { return m_recipientsLeftOut; }
     // The recipient at `index`, or an empty value outside the table.
@@ -83,6 +77,6 @@ private:
 
     QString m_directory;
     QList<JobFileProblem> m_problems;
-    QList<UnmappedCharacters> m_unmapped;
+    QList<JobEncoding::Unmapped> m_unmapped;
     qsizetype m_recipientsLeftOut = 0;
 };

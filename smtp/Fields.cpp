@@ -1,7 +1,5 @@
 #include "Fields.h"
 
-#include "Cp1251.h"
-
 namespace Smtp {
 
 QByteArray trimmed(QByteArrayView text)
@@ -30,22 +28,6 @@ bool hasLineBreakOrNul(QByteArrayView field)
             return true;
     }
     return false;
-}
-
-QString invalidFieldMessage(const QString &fieldName)
-{
-    return QStringLiteral("SMTP Error: поле «") + fieldName +
-           QStringLiteral("» содержит перевод строки или нулевой символ");
-}
-
-QString emptyFieldMessage(const QString &fieldName)
-{
-    return QStringLiteral("SMTP Error: поле «") + fieldName + QStringLiteral("» не заполнено");
-}
-
-QString refusalMessage(QByteArrayView reply)
-{
-    return QStringLiteral("SMTP Error: ") + Cp1251::toUnicode(reply);
 }
 
 } // namespace Smtp

@@ -35,8 +35,10 @@ bool isDottedName(QByteArrayView name)
 
 } // namespace
 
-QByteArray dateField(const QDateTime &date)
+QByteArray dateField(const QDateTime &moment)
 {
+    // A moment that is not known (an invalid date has no day of the week) means now.
+    const QDateTime date = moment.isValid() ? moment : QDateTime::currentDateTime();
     static const char *const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

@@ -30,8 +30,8 @@ struct HeaderFields
 // The whole block, every line ended by CR LF, the empty line included.
 QByteArray headerBlock(HeaderFields fields);
 
-// "Mon, 07 Dec 2026 09:41:53 +0300" for the moment `date`, in its own time zone.
-QByteArray dateField(const QDateTime &date);
+// "Mon, 07 Dec 2026 09:41:53 +0300" for `moment` in its own time zone; now for an invalid one.
+QByteArray dateField(const QDateTime &moment);
 
 // "<yyyyMMddhhmmss.RANDOM@domain>" with the time in UTC and 16 hex digits of `random`. The
 // domain is the sender's (after its last "@") when it is a dotted name of plain characters,

@@ -1,5 +1,9 @@
 #include "Session.h"
 
+#include "Fields.h"
+#include "Headers.h"
+#include "Reply.h"
+
 namespace Smtp {
 
 namespace {
@@ -13,62 +17,51 @@ QByteArrayView heloArgument(QByteArrayView sender)
 
 } // namespace
 
-Outcome Session::begin(Message message)
+void Session::begin(Message message)
 {
     reset();
     message.sender = address(message.sender);
-    if (hasLineBreakOrNul(message.sender))
-        return Outcome::InvalidSender;
-    if (message.sender.isEmpty())
-        return Outcome::EmptySender; // MAIL FROM:<> would be a message nobody can answer
     m_message = std::move(message);
     m_active = true;
-    return Outcome::Continue;
 }
 
 Action Session::end(Outcome outcome, QByteArrayView reply)
 {
-    Action action;
-    action.outcome = outcome;
-    if (outcome == Outcome::Refused)
-        action.reply = reply.toByteArray();
-    m_active = false;
-    m_message = Message();
-    m_recipient.clear();
-    m_data = MessageData();
-    return action;
+    // Of a dialogue that is over, where it ended and whether the message went are kept.
+    Session ended;
+    ended.m_step = m_step;
+    ended.m_delivered = m_delivered;
+    *this = std::move(ended);
+    return {outcome, {}, false, outcome == Outcome::Refused ? reply.toByteArray() : QByteArray()};
 }
 
-Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient,
-                        qint64 unwritten)
+Action Session::onReply(QByteArrayView reply, qint64 unwritten)
 {
-    if (!m_active)
+    if (!m_active || m_wantsRecipient)
         return {};
-    if (m_step == 6)
+    if (m_step == Step::Quit)
         return end(Outcome::Over);
-    // At step 5 a reply before all the data has been written cannot accept the message: the
+    // At DataEnd a reply before all the data has been written cannot accept the message: the
     // server has not seen its end.
-    if (!isAccepted(reply) || (m_step == 5 && (!m_data.finished() || unwritten > 0)))
+    if (!isAccepted(reply) || (m_step == Step::DataEnd && (!m_data.finished() || unwritten > 0)))
         return end(Outcome::Refused, reply);
 
     Action action;
     switch (m_step) {
-    case 0:
+    case Step::Greeting:
         action.send = "HELO " + heloArgument(m_message.sender).toByteArray() + "\r\n";
         break;
-    case 1:
+    case Step::Hello:
         action.send = "MAIL FROM:<" + m_message.sender + ">\r\n";
         break;
-    case 2:
-        m_recipient = address(recipient ? recipient() : QByteArray());
-        if (hasLineBreakOrNul(m_recipient))
-            return end(Outcome::InvalidRecipient);
-        action.send = "RCPT TO:<" + m_recipient + ">\r\n";
-        break;
-    case 3:
+    case Step::MailFrom:
+        m_wantsRecipient = true;
+        action.outcome = Outcome::RecipientWanted;
+        return action; // the step moves when the recipient has been sent
+    case Step::Recipient:
         action.send = "DATA\r\n";
         break;
-    case 4: {
+    case Step::Data: {
         QByteArray header =
             headerBlock({m_message.sender, m_recipient, m_message.subject, m_message.date,
                          m_message.random, m_message.attachmentBlock.isEmpty()});
@@ -78,36 +71,42 @@ Action Session::onReply(QByteArrayView reply, const std::function<QByteArray()> 
         action.startData = true;
         break;
     }
-    case 5:
+    case Step::DataEnd:
         m_delivered = true;
         action.outcome = Outcome::Delivered;
         action.send = "QUIT\r\n";
         break;
+    case Step::Quit: // answered above
+        break;
     }
-    ++m_step;
+    m_step = Step(int(m_step) + 1);
+    return action;
+}
+
+Action Session::recipient(QByteArrayView address)
+{
+    if (!m_wantsRecipient)
+        return {};
+    m_wantsRecipient = false;
+    m_recipient = Smtp::address(address);
+    if (hasLineBreakOrNul(m_recipient))
+        return end(Outcome::InvalidRecipient);
+    m_step = Step::Recipient;
+    Action action;
+    action.send = "RCPT TO:<" + m_recipient + ">\r\n";
     return action;
 }
 
 std::chrono::milliseconds Session::replyTimeout(const Timeouts &limits) const
 {
     switch (m_step) {
-    case 5:
+    case Step::DataEnd:
         return limits.dataEnd;
-    case 6:
+    case Step::Quit:
         return limits.quit;
     default:
         return limits.reply;
     }
-}
-
-void Session::reset()
-{
-    m_message = Message();
-    m_recipient.clear();
-    m_data = MessageData();
-    m_step = 0;
-    m_active = false;
-    m_delivered = false;
 }
 
 } // namespace Smtp

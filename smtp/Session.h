@@ -1,40 +1,40 @@
 // The client side of one SMTP dialogue, without a socket.
 //
-// The window feeds each complete server reply (see ReplyAssembler) to onReply() and carries out
-// the returned Action: write `send`, then the message data if `startData` is set, and act on
-// the outcome (Refused, InvalidRecipient and Over end the dialogue). The dialogue:
-//
-//   step  last thing sent            next accepted reply answers
-//   0     nothing (just connected)   the greeting            -> HELO
-//   1     HELO                       HELO                    -> MAIL FROM
-//   2     MAIL FROM                  MAIL FROM               -> RCPT TO
-//   3     RCPT TO                    RCPT TO                 -> DATA
-//   4     DATA                       DATA (the go-ahead)     -> message data and end mark
-//   5     message data, end mark     end of data: Delivered  -> QUIT
-//   6     QUIT                       QUIT: Over, whatever the reply
-//
-// A reply that is not accepted at steps 0 to 5 ends the dialogue as Refused; the step stays.
-// An accepting reply at step 5 before every byte of the data has gone out cannot answer the
-// end of the data: it is refused too, and the message never counts as delivered.
+// The caller feeds each complete server reply (see ReplyAssembler) to onReply() and carries out
+// the returned Action: write `send`, then the message data if `startData` is set, and act on the
+// outcome. At the RCPT step the session asks for the recipient (RecipientWanted) instead of
+// sending; the caller reads the address at that moment and passes it to recipient(). A reply
+// that is not accepted before the QUIT step ends the dialogue as Refused; the step stays. An
+// accepting reply to the end of the data before every byte of it has gone out is refused too,
+// and the message never counts as delivered.
 #pragma once
 
-#include "Fields.h"
-#include "Headers.h"
 #include "MessageData.h"
-#include "Reply.h"
-#include "Timeouts.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
+#include <QDateTime>
 
 #include <chrono>
-#include <functional>
 
 namespace Smtp {
 
+// How long each wait of one SMTP connection may last.
+//
+// The reply limits are the minimum client time-outs of RFC 5321 (4.5.3.2): five minutes for
+// an ordinary reply and ten for the reply to the end of the message data. The reply to QUIT
+// gets only a few seconds: the message has been delivered by then, and a server that stays
+// silent must not hold up the next message of a series.
+struct Timeouts
+{
+    std::chrono::milliseconds connect{30'000};
+    std::chrono::milliseconds reply{5 * 60'000};
+    std::chrono::milliseconds dataEnd{10 * 60'000};
+    std::chrono::milliseconds quit{5'000};
+};
+
 struct Message
 {
-    QByteArray sender;          // as stored; see address()
+    QByteArray sender;          // with no line break; trimmed and unbracketed here
     QByteArray subject;         // sent untrimmed
     QByteArray body;            // the body with its CR LF line separators
     QByteArray attachmentBlock; // uuencoded files, each followed by CR LF
@@ -42,11 +42,21 @@ struct Message
     quint64 random = 0;         // makes the Message-ID unique
 };
 
+// Each step is named by what its accepted reply answers, and followed by what is sent then.
+enum class Step {
+    Greeting,  // HELO
+    Hello,     // MAIL FROM
+    MailFrom,  // RecipientWanted, then RCPT TO
+    Recipient, // DATA
+    Data,      // the go-ahead: the message data and its end mark
+    DataEnd,   // Delivered, and QUIT
+    Quit,      // Over, whatever the reply
+};
+
 enum class Outcome {
     Continue,         // the dialogue goes on
+    RecipientWanted,  // pass the recipient to recipient()
     Refused,          // the server refused; Action::reply holds the reply
-    InvalidSender,    // the sender holds CR, LF or NUL; nothing was sent
-    EmptySender,      // there is no sender address; nothing was sent
     InvalidRecipient, // the recipient holds CR, LF or NUL; it was not sent
     Delivered,        // the server accepted the end of the data: the message has gone
     Over,             // QUIT was answered (or refused); the dialogue ended normally
@@ -63,29 +73,28 @@ struct Action
 class Session
 {
 public:
-    // Starts a dialogue at step 0 and returns Continue. If the sender holds CR, LF or NUL it
-    // returns InvalidSender, if it is empty EmptySender, and the session stays idle.
-    Outcome begin(Message message);
+    // Starts a dialogue at the greeting. The caller has made sure the sender can be sent.
+    void begin(Message message);
 
-    // One complete reply. `recipient` is called only at the RCPT step, to read the address at
-    // that moment. `unwritten` is how many bytes of what was sent still wait to go out. A
-    // reply while the session is not active does nothing (Continue, empty).
-    Action onReply(QByteArrayView reply, const std::function<QByteArray()> &recipient,
-                   qint64 unwritten = 0);
+    // One complete reply. `unwritten` is how many bytes of what was sent still wait to go out.
+    // A reply while the session is not active, or while it waits for the recipient, does nothing.
+    Action onReply(QByteArrayView reply, qint64 unwritten = 0);
+    // The recipient, as read when RecipientWanted came; trimmed and unbracketed here.
+    Action recipient(QByteArrayView address);
 
     // The message data after the go-ahead, end mark included; see MessageData.
     QByteArray nextDataChunk(qsizetype maxBytes) { return m_data.nextChunk(maxBytes); }
     // True when no data is waiting to be written (before the go-ahead too).
     bool dataFinished() const { return m_data.finished(); }
 
-    int step() const { return m_step; }
+    Step step() const { return m_step; }
     bool delivered() const { return m_delivered; }
     bool active() const { return m_active; }
     // The limit for the reply awaited now: for the end of the data, for QUIT, or any other.
     std::chrono::milliseconds replyTimeout(const Timeouts &limits) const;
 
-    // Idle at step 0, data and message dropped.
-    void reset();
+    // Idle at the greeting, data and message dropped.
+    void reset() { *this = Session(); }
 
 private:
     Action end(Outcome outcome, QByteArrayView reply = {});
@@ -93,9 +102,10 @@ private:
     Message m_message;
     QByteArray m_recipient; // as sent in RCPT TO
     MessageData m_data;
-    int m_step = 0;
+    Step m_step = Step::Greeting;
     bool m_active = false;
     bool m_delivered = false;
+    bool m_wantsRecipient = false;
 };
 
 } // namespace Smtp

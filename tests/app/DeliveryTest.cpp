@@ -1,5 +1,10 @@
-// Catches: a send, count, box or time limit off the job, a message or file sent twice, a crash.
+// Catches: a send, count, box or time limit off the job, a message or file sent twice, a crash,
+// a box or a hook that does not reach the wire, a connection inherited by other programs.
 #include "AppHarness.h"
+#include "Cp1251.h"
+
+#include <QProcess>
+#include <QTimeZone>
 
 #include <netinet/in.h>
 
@@ -30,6 +35,40 @@ TEST(Delivery, PressesCountWhateverTheOutcomeAndWalkTheList)
                   refused ? Bytes() : Bytes({"<typed@example.test>", kABC[1], kABC[2]}));
         EXPECT_EQ(h.boxes.size(), refused ? 3 : 0);
     }
+}
+
+// The bytes of one message of a list of 42, written out as the server must see them: the notice
+// block in front of the letter, the moment and random number of the send, and the job as loaded
+// whatever the host, sender, subject and letter boxes were changed to.
+TEST(Delivery, TheWireCarriesTheJobAsLoadedWhateverTheBoxesShow)
+{
+    AppHarness h;
+    h.dir.writeAll(TempDir::addresses(42), "127.0.0.1", "news@example.test", "Hello",
+                   "Line one\r\n.Line two");
+    ScriptedServer server;
+    frmBrevant::Options options;
+    options.clock = [] {
+        return QDateTime(QDate(2026, 12, 7), QTime(9, 41, 53), QTimeZone(10800));
+    };
+    options.random = [] { return quint64(0xFF); };
+    frmBrevant &w = h.open(server.port(), options);
+    w.txtHost->setText("no-such-host.invalid");
+    w.txtSender->setText("other@example.test");
+    w.txtSubject->setText("Other");
+    w.txtMessage->setPlainText("Other letter");
+    h.sendOne();
+    ASSERT_EQ(server.connections.size(), 1);
+    EXPECT_EQ(server.connections[0]->received,
+              "HELO news\r\nMAIL FROM:<news@example.test>\r\nRCPT TO:<user0@example.test>\r\n"
+              "DATA\r\nFrom: news@example.test\r\nTo: user0@example.test\r\n"
+              "Date: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
+              "Message-ID: <20261207064153.00000000000000FF@example.test>\r\nSubject:Hello\r\n"
+              "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1251\r\n"
+              "Content-Transfer-Encoding: 8bit\r\n\r\n"
+              "https://catalog.example.org/free/\r\n" +
+                  Cp1251::fromUnicode(u"Каталог БЕСПЛАТНЫХ программ для Windows XP.") +
+                  "\r\n------------------------------\r\n\r\n"
+                  "\r\nLine one\r\n..Line two\r\n\r\n\r\n.\r\nQUIT\r\n");
 }
 
 TEST(Delivery, RefusedRecipientIsRetriedAtEveryTickWithoutPilingUpBoxes)
@@ -98,6 +137,7 @@ TEST(Delivery, FieldsThatWouldBreakACommandAreNeverSent)
         {QByteArray("127.0.0.1\0evil", 14), "me@x", "a@x", {}, "«Хост SMTP» содержит", 0},
         {"127.0.0.1", QByteArray("me\0RCPT TO:<b@x>", 16), "a@x", {}, "«Ваш E-mail» содержит", 0},
         {"127.0.0.1", "  ", "a@x", {}, "«Ваш E-mail» не заполнено", 0},
+        {"127.0.0.1", " <> ", "a@x", {}, "«Ваш E-mail» не заполнено", 0},
         {"127.0.0.1", "me@x", "a@x", "a@x\r\nDATA", "«E-mail адресата» содержит", 1},
     };
     for (const auto &c : cases) {
@@ -108,6 +148,8 @@ TEST(Delivery, FieldsThatWouldBreakACommandAreNeverSent)
         frmBrevant &w = h.open(server.port());
         if (!c.typed.isEmpty())
             w.txtRecipient->setText(c.typed);
+        if (c.connections == 0) // a send that cannot start reads no attachment
+            h.attach({h.dir.filePath("missing.bin")});
         h.sendOne();
         QTest::qWait(20);
         ASSERT_EQ(h.boxes.size(), 1);
@@ -171,7 +213,8 @@ TEST(Delivery, SocketErrorsAndTimeLimitsInTheWinsockBox)
             h.boxes[0].text.startsWith(QString("Winsock Error number %1\r\n").arg(c.number)))
             << h.boxes[0].text.toStdString();
         EXPECT_EQ(w.job.CurrentIndex, 0);
-        EXPECT_EQ(w.Winsock1->state(), QAbstractSocket::UnconnectedState);
+        EXPECT_EQ(w.Winsock1->findChild<QTcpSocket *>()->state(),
+                  QAbstractSocket::UnconnectedState);
     }
     ::close(stuck);
 }
@@ -195,12 +238,9 @@ TEST(Delivery, AttachmentsAreReadAtEverySendAndGoOutOnceAndTheSelectedOneIsRemov
     const QByteArray data = server.connections.value(1)->received;
     EXPECT_EQ(data.count("begin 664 "), 3);
     EXPECT_EQ(data.count("begin 664 f.txt\r\n$='=O(2`@\r\n"), 2) << "f.txt in its new state";
-    EXPECT_EQ(w.lstAttachments->currentRow(), 2);
-    // "Удалить" takes the entry the user selected after the send, not the one the send left.
-    w.lstAttachments->setCurrentRow(1);
-    w.cmdRemove->click();
+    w.cmdRemove->click(); // the send left the third entry selected
     ASSERT_EQ(w.lstAttachments->count(), 2);
-    EXPECT_TRUE(w.lstAttachments->item(0)->text() == f && w.lstAttachments->item(1)->text() == f);
+    EXPECT_TRUE(w.lstAttachments->item(0)->text() == f && w.lstAttachments->item(1)->text() == g);
     EXPECT_TRUE(h.boxes.size() == 1 && h.boxes[0].title == "SMTP Error");
 }
 
@@ -213,13 +253,18 @@ TEST(Delivery, OneDialogueAtATimeAndClosingMidDialogueDropsTheLineWithoutABox)
     frmBrevant &w = h.open(server.port());
     w.show();
     w.cmdSend->click();
-    ASSERT_TRUE(h.waitFor([&] { return w.SessionStep() == 1; }));
+    ASSERT_TRUE(h.waitFor([&] { return w.Winsock1->step() == Smtp::Step::Hello; }));
+    // A program started meanwhile inherits no descriptor of the open connection.
+    QProcess child;
+    child.start("sh", {"-c", "ls -l /proc/$$/fd"});
+    ASSERT_TRUE(child.waitForFinished());
+    EXPECT_FALSE(child.readAllStandardOutput().contains("socket:"));
     w.cmdSend->click();
     w.Command1->click();
     QTest::qWait(200); // several ticks
     EXPECT_EQ(w.Label5->text(), "1");
     server.connections[0]->socket->write("250 late hello\r\n"); // the one dialogue goes on
-    ASSERT_TRUE(h.waitFor([&] { return w.SessionStep() == 3; }));
+    ASSERT_TRUE(h.waitFor([&] { return w.Winsock1->step() == Smtp::Step::Recipient; }));
     w.close();
     h.window.reset();
     ASSERT_TRUE(h.waitFor([&] { return server.connections[0]->closedByClient; }));
@@ -234,6 +279,7 @@ TEST(Delivery, RealBoxesNeverNest)
     h.dir.write("sender.txt", "");
     frmBrevant::Options options; // the real QMessageBox, not the harness's recorder
     options.jobDirectory = h.dir.path();
+    options.port = 0; // nothing is sent: the sender is empty
     frmBrevant w(options);
     int boxes = -1;
     QTimer::singleShot(100, [&] {

@@ -28,7 +28,7 @@ TEST(Window, EveryControlAndSettingAsDesigned)
 {
     AppHarness h;
     h.dir.writeAll("", "", "", "", ""); // the design-time texts must not show either
-    frmBrevant &w = h.open(25, {}, frmBrevant::SeriesInterval);
+    frmBrevant &w = h.open(0, {}, frmBrevant::SeriesInterval);
     QFile design(QStringLiteral(BREVANT_CONTROLS));
     ASSERT_TRUE(design.open(QIODevice::ReadOnly | QIODevice::Text));
     int rows = 0;
@@ -98,7 +98,7 @@ TEST(Window, StartUpShowsTheJobAsLoaded)
         SCOPED_TRACE(c.shown.toStdString());
         AppHarness h;
         h.dir.writeAll(c.recipients, c.host, c.sender, c.subject, c.message);
-        frmBrevant &w = h.open();
+        frmBrevant &w = h.open(0);
         EXPECT_EQ(QStringList({w.txtRecipient->text(), w.txtHost->text(), w.txtSender->text(),
                                w.txtSubject->text(), w.txtMessage->toPlainText()})
                       .join('|'),
@@ -138,7 +138,7 @@ TEST(Window, StartUpBoxNamesEveryProblemAndNothingHangs)
         AppHarness h;
         c.breakJob(h.dir);
         alarm(10); // ends the run if a pipe blocks the window or a device never ends
-        frmBrevant &w = h.open();
+        frmBrevant &w = h.open(0);
         alarm(0);
         // Whatever can be read still loads.
         EXPECT_EQ(w.txtSender->text(), &c == &cases[0] ? "" : "me@example.test");
@@ -152,14 +152,15 @@ TEST(Window, StartUpBoxNamesEveryProblemAndNothingHangs)
     // The recipient box holds a job line whole, however long: it is read back when sent.
     AppHarness h;
     h.dir.write("mail.txt", QByteArray(10 << 20, 'x'));
-    EXPECT_EQ(h.open().txtRecipient->text().size(), 10 << 20);
+    EXPECT_EQ(h.open(0).txtRecipient->text().size(), 10 << 20);
 }
 
 TEST(Window, NewMessageEmptiesThreeBoxesAndClosingIsNeverRefused)
 {
     AppHarness h;
-    frmBrevant &w = h.open();
-    h.attach({"/tmp/file.bin"});
+    ScriptedServer server;
+    frmBrevant &w = h.open(server.port());
+    h.attach({h.dir.write("file.bin", "data")});
     w.Command1->click();
     for (int press = 0; press < 2; ++press) {
         w.cmdNew->click();

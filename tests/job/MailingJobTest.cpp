@@ -1,9 +1,15 @@
-// Catches: a wrong line rule or table limit in the loaders, a misread encoding, an unreported loss.
+// Catches: a wrong line rule or table limit in the loaders, a misread encoding or a UTF-8
+// conversion unlike Qt's decoder, an unreported loss.
 #include "MailingJob.h"
+#include "Cp1251.h"
 #include "JobEncoding.h"
 #include "TestSupport.h"
 
+#include <QStringDecoder>
+
 #include <gtest/gtest.h>
+
+#include <random>
 
 namespace {
 
@@ -56,6 +62,9 @@ TEST(MailingJob, EveryLoaderKeepsTheLinesOfItsFile)
 
 TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
 {
+    const QByteArray kNotice = "https://catalog.example.org/free/\r\n" +
+                               Cp1251::fromUnicode(u"Каталог БЕСПЛАТНЫХ программ для Windows XP.") +
+                               "\r\n" + QByteArray(30, '-') + "\r\n\r\n";
     const struct
     {
         int lines, lastIndex;
@@ -72,7 +81,7 @@ TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
             ASSERT_EQ(job.RecipientList.size(), std::size_t(MailingJob::RecipientCapacity));
             EXPECT_EQ(job.RecipientList[std::size_t(c.lastIndex)],
                       "user" + QByteArray::number(c.lastIndex) + "@example.test");
-            EXPECT_EQ(job.MailBody, (c.notice ? MailingJob::noticeBlock() : "") + "\r\nHi");
+            EXPECT_EQ(job.MailBody, (c.notice ? kNotice : "") + "\r\nHi");
         }
     }
 }
@@ -99,7 +108,7 @@ TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
         const MailingJob job = loaded(dir);
         EXPECT_EQ(job.SubjectLine, c.subject);
         ASSERT_EQ(job.unmapped().size(), c.lost.isEmpty() ? 0 : 1);
-        for (const UnmappedCharacters &u : job.unmapped())
+        for (const JobEncoding::Unmapped &u : job.unmapped())
             EXPECT_TRUE(u.fileName == "tema.txt" && u.line == 1 && u.characters == c.lost);
     }
     // Lines are counted by the line rule, whatever ends them.
@@ -133,5 +142,35 @@ TEST(MailingJob, Windows1251TextIsTakenAsItIs)
         const JobEncoding::Text text = JobEncoding::toCp1251(sample);
         EXPECT_FALSE(text.fromUtf8) << sample.toHex().toStdString();
         EXPECT_EQ(text.bytes, sample);
+    }
+}
+
+// Random short files, mostly of UTF-8 lead and continuation bytes, some behind a byte-order mark:
+// valid UTF-8 with a character above ASCII, or anything behind the mark, becomes what Qt's decoder
+// reads, character by character; every other file stays as it is.
+TEST(JobEncoding, RandomFilesConvertAsQtsDecoderReadsThem)
+{
+    const QByteArray alphabet(
+        "a\r\n\0\x7F\x80\x8F\x90\xA0\xBB\xBF\xC0\xC2\xD0\xDF\xE0\xED\xEF\xF0\xF4\xF5\xFF", 22);
+    std::mt19937 random(1251);
+    for (int round = 0; round < 200'000; ++round) {
+        QByteArray data(qsizetype(random() % 10), '\0');
+        for (char &c : data)
+            c = alphabet[random() % alphabet.size()];
+        if (round % 4 == 0)
+            data.prepend("\xEF\xBB\xBF");
+        const bool bom = data.startsWith("\xEF\xBB\xBF");
+        const QByteArrayView body = QByteArrayView(data).sliced(bom ? 3 : 0);
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = decoder(body);
+        // What replaces bad bytes behind the mark is our own choice; Qt skips a second mark.
+        if ((bom && decoder.hasError()) || body.startsWith("\xEF\xBB\xBF"))
+            continue;
+        const bool utf8 = bom || (!decoder.hasError() && decoded.size() < data.size());
+        QByteArray expected = utf8 ? QByteArray() : data;
+        for (const char32_t ch : utf8 ? decoded.toUcs4() : QList<uint>())
+            expected += Cp1251::byteOf(ch) < 0 ? '?' : char(Cp1251::byteOf(ch));
+        const JobEncoding::Text text = JobEncoding::toCp1251(data);
+        ASSERT_TRUE(text.fromUtf8 == utf8 && text.bytes == expected) << data.toHex().toStdString();
     }
 }

@@ -72,6 +72,10 @@ TEST(Headers, DateInEnglishWithItsZoneAndAMessageIdPerMoment)
     EXPECT_EQ(Smtp::dateField(QDateTime(QDate(2026, 6, 20), QTime(23, 59, 59), QTimeZone(0))),
               "Sat, 20 Jun 2026 23:59:59 +0000");
     QLocale::setDefault(QLocale::c());
+    // A moment that is not known is now, never a day before Monday.
+    const QDateTime now = QDateTime::currentDateTime();
+    EXPECT_TRUE(QList({Smtp::dateField(now), Smtp::dateField(now.addSecs(1))})
+                    .contains(Smtp::dateField(QDateTime())));
     EXPECT_NE(Smtp::messageId(kDate, 1, "a@b.c"), Smtp::messageId(kDate, 2, "a@b.c"));
     EXPECT_NE(Smtp::messageId(kDate, 1, "a@b.c"), Smtp::messageId(kDate.addSecs(1), 1, "a@b.c"));
     EXPECT_TRUE(

@@ -45,27 +45,20 @@ QString outOfMemoryReason()
 
 Result readAll(const QString &path)
 {
-    Result result;
     QFile file(path);
-    result.error = refusal(path);
-    if (!result.error.isNull())
-        return result;
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = reason(file);
-        return result;
-    }
+    QString error = refusal(path);
     try {
-        result.data = file.readAll();
+        if (error.isNull() && file.open(QIODevice::ReadOnly)) {
+            QByteArray data = file.readAll();
+            if (file.error() == QFileDevice::NoError)
+                return {std::move(data), QString()};
+        }
+        if (error.isNull())
+            error = reason(file);
     } catch (const std::bad_alloc &) {
-        result.data.clear();
-        result.error = outOfMemoryReason();
-        return result;
+        error = outOfMemoryReason();
     }
-    if (file.error() != QFileDevice::NoError) {
-        result.data.clear();
-        result.error = reason(file);
-    }
-    return result;
+    return {QByteArray(), error};
 }
 
 } // namespace FileRead

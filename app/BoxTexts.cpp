@@ -1,0 +1,68 @@
+#include "BoxTexts.h"
+
+#include "MailingJob.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace BoxTexts {
+
+namespace {
+
+QString nameOf(Field field)
+{
+    static const QString names[] = {QStringLiteral("Хост SMTP"), QStringLiteral("Ваш E-mail"),
+                                    QStringLiteral("E-mail адресата")};
+    return names[int(field)];
+}
+
+} // namespace
+
+QString lineBreakIn(Field field)
+{
+    return QStringLiteral("SMTP Error: поле «%1» содержит перевод строки или нулевой символ")
+        .arg(nameOf(field));
+}
+
+QString emptyField(Field field)
+{
+    return QStringLiteral("SMTP Error: поле «%1» не заполнено").arg(nameOf(field));
+}
+
+QString jobReport(const MailingJob &job, const QString &folder)
+{
+    QStringList lines;
+    if (!job.problems().isEmpty()) {
+        lines << QStringLiteral("Не удалось прочитать файлы задания:");
+        for (const JobFileProblem &problem : job.problems())
+            lines << QStringLiteral("%1: %2").arg(problem.fileName, problem.reason);
+        lines << QStringLiteral("Папка задания: %1")
+                     .arg(QDir::toNativeSeparators(QDir(folder).absolutePath()));
+    }
+    if (job.recipientsLeftOut() > 0) {
+        lines << QStringLiteral("В файле %1 больше %2 строк: последние %3 не загружены.")
+                     .arg(QLatin1String(MailingJob::RecipientsFile))
+                     .arg(MailingJob::RecipientCapacity)
+                     .arg(job.recipientsLeftOut());
+    }
+    const QList<JobEncoding::Unmapped> &unmapped = job.unmapped();
+    if (!unmapped.isEmpty()) {
+        // A whole file in another script would fill the screen: the first lines tell enough.
+        constexpr qsizetype Shown = 10;
+        lines << QStringLiteral("Этих символов нет в кодировке Windows-1251, они будут "
+                                "отправлены как «?»:");
+        for (qsizetype i = 0; i < std::min(Shown, unmapped.size()); ++i) {
+            lines << QStringLiteral("%1, строка %2: %3")
+                         .arg(unmapped[i].fileName)
+                         .arg(unmapped[i].line)
+                         .arg(unmapped[i].characters.join(QLatin1Char(' ')));
+        }
+        if (unmapped.size() > Shown)
+            lines << QStringLiteral("и ещё в %1 строках.").arg(unmapped.size() - Shown);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace BoxTexts

@@ -1,0 +1,41 @@
+// What the message boxes say: their titles and texts, in the words users of the program know.
+#pragma once
+
+#include "Cp1251.h"
+
+class MailingJob;
+
+namespace BoxTexts {
+
+inline const QString SmtpErrorTitle = QStringLiteral("SMTP Error");
+inline const QString WinsockErrorTitle = QStringLiteral("Winsock Error");
+inline const QString AttachTitle = QStringLiteral("Attach files");
+
+// The whole reply, its Windows-1251 bytes shown as text.
+inline QString refusal(QByteArrayView reply)
+{
+    return QStringLiteral("SMTP Error: ") + Cp1251::toUnicode(reply);
+}
+
+inline QString winsockError(int number, const QString &description)
+{
+    return QStringLiteral("Winsock Error number %1\r\n%2")
+        .arg(QString::number(number), description);
+}
+
+// `error` names the file and the reason.
+inline QString attachmentFailed(const QString &error)
+{
+    return QStringLiteral("Не удалось вложить файл %1\nПисьмо не отправлено.").arg(error);
+}
+
+// A field of the job that cannot be sent, named as its caption in the window calls it.
+enum class Field { Host, Sender, Recipient };
+QString lineBreakIn(Field field); // it holds CR, LF or NUL
+QString emptyField(Field field);
+
+// What went wrong while the job in `folder` was loaded: files that could not be read, lines left
+// out of mail.txt, characters that Windows-1251 lacks. Empty when nothing did.
+QString jobReport(const MailingJob &job, const QString &folder);
+
+} // namespace BoxTexts
