@@ -11,6 +11,8 @@ packages=(
     clang libclang-rt-14-dev
     # a font that shows Cyrillic, and a display for machines without one
     fonts-dejavu-core fonts-liberation2 xvfb xauth x11-utils xdotool imagemagick
+    # what a screen reader reads the window through, for the accessibility test
+    dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
     # mail peers for the demo, the tests and the benchmarks
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
     # packaging
