@@ -11,8 +11,11 @@ packages=(
     clang libclang-rt-14-dev
     # a font that shows Cyrillic, and a display for machines without one
     fonts-dejavu-core fonts-liberation2 xvfb xauth x11-utils xdotool imagemagick
-    # mail peers for the demo, the tests and the benchmarks
+    # mail peers for the demo, the tests and the benchmarks; the provider-like server
+    # (tests/e2e/with_submission.sh): Dovecot for the logins, openssl for the test certificates,
+    # swaks (with Net::SSLeay for its TLS) as the peer client
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
+    dovecot-core openssl swaks libnet-ssleay-perl
     # packaging
     dpkg-dev file desktop-file-utils lintian appstream groff-base
 )
