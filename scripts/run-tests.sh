@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds brevant and runs every test with CTest, in two passes:
 #   build        the program as it ships and every test: the window's, the end-to-end run through
-#                a real Postfix, the package and the program started on a job folder;
+#                a real Postfix, the check of the provider-like test server, the package and the
+#                program started on a job folder;
 #   build-check  everything built by clang with AddressSanitizer and UndefinedBehaviorSanitizer:
-#                the same tests (but for the package and the two that run the built program or
+#                the same tests (but for the package and the three that run the built program or
 #                Postfix, which the first pass covers), any sanitizer report failing its test.
 # Exits non-zero when any test of either pass fails; both passes run even after a failure.
 set -euo pipefail
@@ -41,7 +42,8 @@ cmake -S . -B build-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER
 cmake --build build-check -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_ctest build-check -j"$jobs" --timeout 900 -LE package -E "e2e_postfix|start_folder"
+run_ctest build-check -j"$jobs" --timeout 900 -LE package \
+    -E "e2e_postfix|submission_selftest|start_folder"
 
 echo
 echo "Total: $passed passed, $failures failed"
