@@ -16,7 +16,10 @@
 #              BENCH_REPETITIONS (Google Benchmark repetitions, default 5).
 # Exit status: 0 when every goal is met, 3 when one is not, 1 when a benchmark failed.
 #
-# Not part of this run: bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
+# Not part of this run: bench/submission_compare.sh [BUILD-DIR] [N] times N sends by swaks through
+# the provider-like Postfix of tests/e2e/with_submission.sh (587, STARTTLS, AUTH PLAIN), the peer
+# of the program's sending through a provider; needs root.
+# bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
 # and rspamd offline on messages as delivered (Maildir files, with the receiving server's
 # headers) and prints every rule and symbol with its score; exit status 1 when a filter could
 # not run. It installs the two filters when they are missing, keeps its state (rspamd's compiled

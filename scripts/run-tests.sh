@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds brevant and runs every test with CTest, in two passes:
 #   build        the program as it ships and every test: the window's, the end-to-end run through
-#                a real Postfix, the package and the program started on a job folder;
+#                a real Postfix, the check of the provider-like test server, the package and the
+#                program started on a job folder;
 #   build-check  everything built by clang with AddressSanitizer and UndefinedBehaviorSanitizer,
 #                and the tests of our own code run in-process, any sanitizer report failing its
-#                test; the package, the end-to-end run and the tests that start the built program
+#                test; the package, the end-to-end runs and the tests that start the built program
 #                (labels "release" and "e2e") run in the first pass only.
 # Exits non-zero when any test of either pass fails; both passes run even after a failure.
 set -euo pipefail
