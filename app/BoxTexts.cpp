@@ -1,6 +1,7 @@
 #include "BoxTexts.h"
 
 #include "MailingJob.h"
+#include "MailingRun.h"
 
 #include <QDir>
 #include <QStringList>
@@ -63,6 +64,41 @@ QString jobReport(const MailingJob &job, const QString &folder)
             lines << QStringLiteral("и ещё в %1 строках.").arg(unmapped.size() - Shown);
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+QString resumed(const MailingRun &run, const MailingJob &job, int next)
+{
+    QString text =
+        QStringLiteral("Эту рассылку уже получили адреса из журнала %1: %2, последний — "
+                       "%3.\n")
+            .arg(QDir::toNativeSeparators(run.logPath()))
+            .arg(run.hadBefore)
+            .arg(run.lastBefore.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm")));
+    text += next < 0 ? QStringLiteral("Все адреса списка уже получили её.")
+                     : QStringLiteral("Рассылка продолжится со строки %1 файла %2: %3.")
+                           .arg(next + 1)
+                           .arg(QLatin1String(MailingJob::RecipientsFile))
+                           .arg(Cp1251::toUnicode(job.recipientAt(next)));
+    return text + QStringLiteral("\nЧтобы начать рассылку сначала, удалите или переименуйте файл "
+                                 "%1.")
+                      .arg(QLatin1String(DeliveryLog::FileName));
+}
+
+QString seriesOver(const MailingRun &run)
+{
+    return QStringLiteral("Рассылка закончена.\nДоставлено сейчас: %1.\nПропущено адресов, которые "
+                          "не принимают почту: %2.\nПолучили раньше: %3.\nЖурнал: %4")
+        .arg(run.deliveredNow)
+        .arg(run.refusedNow)
+        .arg(run.hadBefore)
+        .arg(QDir::toNativeSeparators(run.logPath()));
+}
+
+QString logFailed(const MailingRun &run, const QString &reason)
+{
+    return QStringLiteral("Не удалось записать журнал рассылки %1: %2\nРассылка продолжается без "
+                          "журнала; после перезапуска программа не узнает, кто уже получил письмо.")
+        .arg(QDir::toNativeSeparators(run.logPath()), reason);
 }
 
 } // namespace BoxTexts

@@ -4,6 +4,7 @@
 #include "Cp1251.h"
 
 class MailingJob;
+class MailingRun;
 
 namespace BoxTexts {
 
@@ -37,5 +38,13 @@ QString emptyField(Field field);
 // What went wrong while the job in `folder` was loaded: files that could not be read, lines left
 // out of mail.txt, characters that Windows-1251 lacks. Empty when nothing did.
 QString jobReport(const MailingJob &job, const QString &folder);
+
+// At start-up, when addresses had this mailing in an earlier run: how many, when the last one
+// did, which line comes next (`next`, -1 for none), and how to start over.
+QString resumed(const MailingRun &run, const MailingJob &job, int next);
+// At the end of a series that passed addresses over: the counts and the log.
+QString seriesOver(const MailingRun &run);
+// The delivery log cannot be written, and why.
+QString logFailed(const MailingRun &run, const QString &reason);
 
 } // namespace BoxTexts

@@ -115,7 +115,7 @@ void SmtpConnection::carryOut(const Smtp::Action &action)
 {
     switch (action.outcome) {
     case Smtp::Outcome::Delivered:
-        emit delivered(); // before QUIT, which may be the last thing the line carries
+        emit delivered(action.reply); // before QUIT, which may be the last thing the line carries
         [[fallthrough]];
     case Smtp::Outcome::Continue:
         m_socket->write(action.send);
@@ -135,8 +135,9 @@ void SmtpConnection::carryOut(const Smtp::Action &action)
         emit over();
         break;
     case Smtp::Outcome::Refused:
+    case Smtp::Outcome::DeadAddress:
         close();
-        emit refused(action.reply);
+        emit refused(action.reply, action.outcome == Smtp::Outcome::DeadAddress);
         break;
     case Smtp::Outcome::InvalidRecipient:
         close();

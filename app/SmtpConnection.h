@@ -1,12 +1,14 @@
 // The window's one SMTP connection: the socket, the dialogue of Smtp::Session and its time
 // limits. start() connects and carries one message; the window hears what happened in signals,
 // each at most once per message, the last four once the connection is closed:
-//   recipientWanted()  the RCPT step: answer at once with sendRecipient()
-//   delivered()        the server accepted the end of the data; QUIT goes out only after it
-//   over()             the message is done: QUIT answered, or the line dropped after delivery
-//   refused(reply)     the server refused a reply before the end of the data was accepted
-//   invalidRecipient() the recipient held CR, LF or NUL and was not sent
-//   brokeOff(n, text)  a socket error or a time-out before delivery, as a Winsock number and text
+//   recipientWanted()    the RCPT step: answer at once with sendRecipient()
+//   delivered(reply)     the server accepted the end of the data; QUIT goes out only after it
+//   over()               the message is done: QUIT answered, or the line dropped after delivery
+//   refused(reply, dead) the server refused before the end of the data was accepted; `dead`
+//                        when it refused the recipient for good (see Smtp::isDeadAddress)
+//   invalidRecipient()   the recipient held CR, LF or NUL and was not sent
+//   brokeOff(n, text)    a socket error or a time-out before delivery, as a Winsock number and
+//                        its text
 #pragma once
 
 #include "ConnectionProbe.h"
@@ -34,9 +36,9 @@ public:
 
 signals:
     void recipientWanted();
-    void delivered();
+    void delivered(const QByteArray &reply);
     void over();
-    void refused(const QByteArray &reply);
+    void refused(const QByteArray &reply, bool deadAddress);
     void invalidRecipient();
     void brokeOff(int number, const QString &description);
 

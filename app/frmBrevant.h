@@ -2,6 +2,7 @@
 #pragma once
 
 #include "MailingJob.h"
+#include "MailingRun.h"
 #include "SmtpConnection.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -40,6 +42,7 @@ public:
     };
 
     static constexpr int SeriesInterval = 3000; // ms between two sends of a series
+    static constexpr int DeadInRowLimit = 3;    // addresses passed over in a row stop a series
 
     // The program's default font: it shows Cyrillic, and the caption labels, sized for the
     // window's design, fit their texts in it. main() makes it the application's font.
@@ -83,10 +86,19 @@ private:
     void wireEvents();
     // Why the job's host or sender cannot be sent (the "SMTP Error" text), or a null string.
     QString fieldFault() const;
+    // The line of mail.txt that the recipient box shows, from 1; 0 for an address typed by hand.
+    int boxLine() const;
+    // Shows the next address that has not had this mailing; without one, stops the series
+    // with "OK!" and returns false.
+    bool moveOn();
     void endMessage();
+    void onRefused(const QByteArray &reply, bool deadAddress);
+    // Tells, once, why the delivery log cannot be written; the mailing goes on without it.
+    void logged(const QString &failure);
     void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void showSmtpError(const QString &text);
 
     Options m_options;
+    std::unique_ptr<MailingRun> m_run;
     bool m_boxOpen = false;
 };

@@ -14,6 +14,30 @@ bool isAccepted(QByteArrayView reply)
     return code == "220" || code == "250" || code == "354";
 }
 
+bool isDeadAddress(QByteArrayView reply)
+{
+    if (reply.size() < 4 || reply[0] != '5')
+        return false;
+    // "5.S.D" after the code and its separator: class, subject and detail of one to three digits.
+    const QByteArrayView text = reply.sliced(4);
+    qsizetype i = 0;
+    int numbers[3] = {};
+    for (int part = 0; part < 3; ++part) {
+        const qsizetype start = i;
+        while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9')
+            numbers[part] = numbers[part] * 10 + (text[i++] - '0');
+        const bool ended =
+            part == 2 ? i == text.size() || text[i] == ' ' || text[i] == '\r' || text[i] == '\n'
+                      : i < text.size() && text[i] == '.';
+        if (i == start || !ended) {
+            const QByteArrayView code = reply.first(3); // no enhanced code
+            return code == "550" || code == "551" || code == "553";
+        }
+        i += part < 2;
+    }
+    return numbers[0] == 5 && (numbers[1] == 1 || (numbers[1] == 2 && numbers[2] == 1));
+}
+
 void ReplyAssembler::feed(QByteArrayView bytes)
 {
     while (!bytes.isEmpty()) {

@@ -13,6 +13,12 @@ namespace Smtp {
 // "2501" is accepted and anything shorter than three bytes is not.
 bool isAccepted(QByteArrayView reply);
 
+// True if a refusal of RCPT TO says that the address takes no mail, so that asking again is
+// useless (RFC 5321, 4.2.1): an enhanced status code (RFC 3463) 5.1.x (bad mailbox, bad domain,
+// bad syntax) or 5.2.1 (mailbox disabled), or without one the codes 550, 551 and 553. Any other
+// refusal concerns the server, the sender or the message, 5.7.x ("Relay access denied") included.
+bool isDeadAddress(QByteArrayView reply);
+
 // Gathers the bytes of a connection into complete replies.
 //
 // A line ends at LF (so CR LF and a bare LF both end it). A line whose fourth byte is "-"

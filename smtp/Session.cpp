@@ -32,7 +32,7 @@ Action Session::end(Outcome outcome, QByteArrayView reply)
     ended.m_step = m_step;
     ended.m_delivered = m_delivered;
     *this = std::move(ended);
-    return {outcome, {}, false, outcome == Outcome::Refused ? reply.toByteArray() : QByteArray()};
+    return {outcome, {}, false, reply.toByteArray()};
 }
 
 Action Session::onReply(QByteArrayView reply, qint64 unwritten)
@@ -43,6 +43,8 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
         return end(Outcome::Over);
     // At DataEnd a reply before all the data has been written cannot accept the message: the
     // server has not seen its end.
+    if (!isAccepted(reply) && m_step == Step::Recipient && isDeadAddress(reply))
+        return end(Outcome::DeadAddress, reply);
     if (!isAccepted(reply) || (m_step == Step::DataEnd && (!m_data.finished() || unwritten > 0)))
         return end(Outcome::Refused, reply);
 
@@ -74,6 +76,7 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
     case Step::DataEnd:
         m_delivered = true;
         action.outcome = Outcome::Delivered;
+        action.reply = reply.toByteArray(); // the server's word for it, a queue id often
         action.send = "QUIT\r\n";
         break;
     case Step::Quit: // answered above

@@ -4,7 +4,8 @@
 // the returned Action: write `send`, then the message data if `startData` is set, and act on the
 // outcome. At the RCPT step the session asks for the recipient (RecipientWanted) instead of
 // sending; the caller reads the address at that moment and passes it to recipient(). A reply
-// that is not accepted before the QUIT step ends the dialogue as Refused; the step stays. An
+// that is not accepted before the QUIT step ends the dialogue as Refused, or as DeadAddress when
+// it says the recipient takes no mail; the step stays. An
 // accepting reply to the end of the data before every byte of it has gone out is refused too,
 // and the message never counts as delivered.
 #pragma once
@@ -57,6 +58,7 @@ enum class Outcome {
     Continue,         // the dialogue goes on
     RecipientWanted,  // pass the recipient to recipient()
     Refused,          // the server refused; Action::reply holds the reply
+    DeadAddress,      // RCPT TO was refused for good (see isDeadAddress); likewise
     InvalidRecipient, // the recipient holds CR, LF or NUL; it was not sent
     Delivered,        // the server accepted the end of the data: the message has gone
     Over,             // QUIT was answered (or refused); the dialogue ended normally
@@ -67,7 +69,7 @@ struct Action
     Outcome outcome = Outcome::Continue;
     QByteArray send;        // command bytes to write now (may be empty)
     bool startData = false; // write the data via nextDataChunk() until dataFinished()
-    QByteArray reply;       // the reply that caused a Refused outcome
+    QByteArray reply;       // the reply of a Refused, DeadAddress or Delivered outcome
 };
 
 class Session

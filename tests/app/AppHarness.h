@@ -102,12 +102,14 @@ public:
         QByteArray received, pending; // every byte, in order; the bytes of no whole line yet
         bool inData = false, closedByClient = false;
     };
-    // By command word; "220" is the greeting and "." the end of the data.
+    // By the whole command line without its line end, else by its command word; "220" is the
+    // greeting and "." the end of the data.
     QMap<QByteArray, Answer> answers = {
         {"220", {"220 test.example\r\n"}}, {"HELO", {"250 hi\r\n"}}, {"MAIL", {"250 ok\r\n"}},
         {"RCPT", {"250 ok\r\n"}},          {"DATA", {"354 go\r\n"}}, {".", {"250 queued\r\n"}},
         {"QUIT", {"221 bye\r\n"}}};
     QList<QByteArray> deliveredTo; // RCPT TO of every message whose data ended, in order
+    std::function<void(const QByteArray &word)> beforeAnswer; // runs as each command arrives
     QList<std::shared_ptr<Connection>> connections;
 
     ScriptedServer()
@@ -143,7 +145,10 @@ private:
                 m_rcpt = line.mid(8).trimmed();
             if (word == ".")
                 deliveredTo.append(m_rcpt);
-            const Answer answer = answers.value(word, Answer{"500 what?\r\n"});
+            if (beforeAnswer)
+                beforeAnswer(word);
+            const Answer answer =
+                answers.value(line.trimmed(), answers.value(word, Answer{"500 what?\r\n"}));
             conn.inData = word == "DATA" && answer.reply.startsWith("354");
             act(conn, answer);
             if (word == "QUIT" && answer.act == Act::Reply && conn.socket)

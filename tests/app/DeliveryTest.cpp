@@ -75,7 +75,7 @@ TEST(Delivery, RefusedRecipientIsRetriedAtEveryTickWithoutPilingUpBoxes)
 {
     AppHarness h;
     ScriptedServer server;
-    server.answers["RCPT"] = {"550 5.1.1 \xCD\xE5\xF2\r\n"};
+    server.answers["RCPT"] = {"554 5.7.1 \xCD\xE5\xF2\r\n"}; // the server's, not the address's
     frmBrevant &w = h.open(server.port());
     qsizetype duringBox = -1;
     h.whileBoxOpen = [&] {
@@ -91,7 +91,7 @@ TEST(Delivery, RefusedRecipientIsRetriedAtEveryTickWithoutPilingUpBoxes)
     w.Timer1->stop();
     EXPECT_EQ(duringBox, 0);
     EXPECT_TRUE(h.boxes[0].title == "SMTP Error" && h.boxes[0].icon == QMessageBox::Information);
-    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 550 5.1.1 Нет\r\n"); // the reply's Windows-1251 text
+    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 554 5.7.1 Нет\r\n"); // the reply's Windows-1251 text
     for (const auto &conn : server.connections)
         EXPECT_TRUE(conn->received.contains("RCPT TO:<a@example.test>\r\n"));
 }
@@ -223,7 +223,7 @@ TEST(Delivery, AttachmentsAreReadAtEverySendAndGoOutOnceAndTheSelectedOneIsRemov
 {
     AppHarness h;
     ScriptedServer server;
-    server.answers["RCPT"] = {"550 not yet\r\n"};
+    server.answers["RCPT"] = {"450 not yet\r\n"};
     frmBrevant &w = h.open(server.port());
     h.dir.write("f.txt", "one");
     h.dir.write("g.txt", "one");

@@ -1,6 +1,7 @@
 // Catches: a mailing that a real, strict Postfix refuses or stores other than the job holds it.
 #include "AppHarness.h"
 #include "Cp1251.h"
+#include "DeliveryLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -72,4 +73,40 @@ TEST(E2EPostfix, WindowsJobWithAttachmentsArrivesAsTheJobHoldsIt)
 TEST(E2EPostfix, LinuxJobArrivesInWindows1251)
 {
     runSeries(false, {});
+}
+
+// Two of eight addresses are unknown to the server: the series passes them over and ends, each
+// known address has one message, and the log holds every verdict, as Python's csv reads it.
+TEST(E2EPostfix, DeadAddressesArePassedOverAndEveryVerdictIsLogged)
+{
+    const QString maildir = qEnvironmentVariable("BREVANT_E2E_MAILDIR");
+    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files))
+        QFile::remove(maildir + "/new/" + name);
+    AppHarness h;
+    h.dir.write("mail.txt", "anna@list.test\nboris@list.test\ndead1@list.test\nvera@list.test\n"
+                            "gleb@list.test\ndead2@list.test\ndina@list.test\negor@list.test\n");
+    frmBrevant &w = h.open(25);
+    w.Command1->click();
+    ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 30000));
+    ASSERT_EQ(h.boxes.size(), 1);
+    EXPECT_TRUE(h.boxes[0].text.contains("Доставлено сейчас: 6.\nПропущено адресов, которые не "
+                                         "принимают почту: 2."));
+    QProcess check;
+    check.start("python3", {"-c",
+                            "import csv, email, glob, sys, collections\n"
+                            "got = collections.Counter(email.message_from_binary_file(open(f, "
+                            "'rb'))['X-Original-To'] for f in glob.glob(sys.argv[1] + '/new/*'))\n"
+                            "rows = list(csv.reader(open(sys.argv[2], newline='')))[1:]\n"
+                            "print(sorted(got.items()))\n"
+                            "print([(r[2], r[3], r[4][:9]) for r in rows])",
+                            maildir, h.dir.filePath(DeliveryLog::FileName)});
+    ASSERT_TRUE(check.waitForFinished());
+    EXPECT_EQ(QString(check.readAllStandardOutput()),
+              "[('anna@list.test', 1), ('boris@list.test', 1), ('dina@list.test', 1), "
+              "('egor@list.test', 1), ('gleb@list.test', 1), ('vera@list.test', 1)]\n"
+              "[('anna@list.test', 'delivered', '250 2.0.0'), ('boris@list.test', 'delivered', '250 2.0.0'), "
+              "('dead1@list.test', 'refused', '550 5.1.1'), ('vera@list.test', 'delivered', '250 2.0.0'), "
+              "('gleb@list.test', 'delivered', '250 2.0.0'), ('dead2@list.test', 'refused', '550 5.1.1'), "
+              "('dina@list.test', 'delivered', '250 2.0.0'), ('egor@list.test', 'delivered', '250 2.0.0')]\n")
+        << check.readAllStandardError().toStdString();
 }

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Catches: messages that a real, strict Postfix refuses or stores other than the job says.
-# Usage: e2e_postfix.sh PATH/TO/e2e_postfix_tests [GTEST-ARGUMENTS...]; needs root, else exits 77.
+# Usage: e2e_postfix.sh PROGRAM [ARGUMENTS...]; needs root, else exits 77. PROGRAM is the test
+# binary e2e_postfix_tests, or restart_test.sh with the program.
 # Runs the test binary against a private Postfix on 127.0.0.1:25 in a network namespace of its
 # own (postfix/*.cf: strict envelopes, bare line ends refused, no headers added, a catch-all
 # Maildir), stopped and deleted afterwards; E2E_KEEP=1 keeps its folder for a look.
@@ -14,7 +15,12 @@ shift
 instance_begin e2e-postfix
 mkdir -p "$WORK/Maildir"/{new,cur,tmp}
 chown -R nobody "$WORK/Maildir"
-echo "@example.test Maildir/" >"$ETC/vmailbox"
+# example.test takes every address; list.test only those listed, so that the others get
+# "550 5.1.1 ... User unknown in virtual mailbox table".
+{
+    echo "@example.test Maildir/"
+    for user in anna boris vera gleb dina egor; do echo "$user@list.test Maildir/"; done
+} >"$ETC/vmailbox"
 cp "$HERE"/postfix/*.cf "$ETC"
 postconf -c "$ETC" -e "syslog_name = postfix-$NS" "virtual_uid_maps = static:$(id -u nobody)" \
     "virtual_gid_maps = static:$(id -g nobody)"

@@ -40,7 +40,7 @@ done
 within 100 "ss -ltn 'sport = :25' | grep -q LISTEN"
 
 for argument in "$job" "$job/mail.txt"; do
-    rm -f "$scratch"/Maildir/new/*
+    rm -f "$scratch"/Maildir/new/* "$job/brevant-log.csv" # a new mailing each time
     (cd "$scratch/elsewhere" && exec "$program" "$argument") &
     pid=$!
     # A busy machine may take a while to show the window, and to take the press on "Послать одно".
@@ -56,6 +56,7 @@ for argument in "$job" "$job/mail.txt"; do
 done
 # A path that is no folder: a box says so, and once it is closed the window opens on the job of
 # the current folder all the same.
+rm -f "$job/brevant-log.csv"
 (cd "$job" && exec "$program" "$scratch/nowhere") &
 within 300 '[ -n "$(size)" ]' && [ "$(size)" != 442x418 ] || fail "no box about a path that is no folder"
 within 100 'xdotool search --onlyvisible --name "^Программа" windowfocus --sync %1 key Return 2>/dev/null

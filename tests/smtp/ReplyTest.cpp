@@ -1,4 +1,5 @@
-// Catches: a reply framed wrongly or without bound, an address that keeps spaces or brackets.
+// Catches: a reply framed wrongly or without bound, a refusal taken for a dead address or one
+// missed, an address that keeps spaces or brackets.
 #include "Reply.h"
 #include "Fields.h"
 #include "TestSupport.h"
@@ -31,6 +32,36 @@ TEST(Reply, AMultiLineReplyIsWholeWhereverItIsCut)
         EXPECT_EQ(assembler.takeReply(), "250-a\r\n250-b\n250 c\r\n") << "cut at " << cut;
         EXPECT_EQ(assembler.takeReply(), "354 d\r\n");
     }
+}
+
+// Which refusals of RCPT TO say that the address takes no mail.
+TEST(Reply, DeadAddressesByTheirCodes)
+{
+    const std::pair<QByteArray, bool> cases[] = {
+        {"550 5.1.1 <a@b>: Recipient address rejected: User unknown\r\n", true},
+        {"553 5.1.3 Bad recipient address syntax\r\n", true},
+        {"550 5.1.10 Null MX\r\n", true},
+        {"550 5.2.1 Mailbox disabled\r\n", true},
+        {"550-5.1.1 The email account that you tried\r\n550 5.1.1 does not exist\r\n", true},
+        {"550 No such user\r\n", true},
+        {"551 User not local\r\n", true},
+        {"553 Mailbox name not allowed\r\n", true},
+        {"550 5.1.1\r\n", true},
+        {"554 5.7.1 <a@b>: Relay access denied\r\n", false},
+        {"550 5.7.1 Blocked by policy\r\n", false},
+        {"552 5.2.2 Mailbox full\r\n", false},
+        {"550 5.2.10 Something else\r\n", false},
+        {"450 4.2.0 <a@b>: Recipient address rejected: Greylisted\r\n", false},
+        {"452 Too many recipients\r\n", false},
+        {"421 4.3.2 Shutting down\r\n", false},
+        {"554 Transaction failed\r\n", false},
+        {"552 Too much mail data\r\n", false},
+        {"55\r\n", false},
+        {"550 5.1.1234 not a code\r\n", true}, // no enhanced code: a plain 550
+        {"553 5.7.1x\r\n", true},
+    };
+    for (const auto &[reply, dead] : cases)
+        EXPECT_EQ(Smtp::isDeadAddress(reply), dead) << reply.toStdString();
 }
 
 TEST(Fields, AddressesLoseSpacesAndOnePairOfBrackets)

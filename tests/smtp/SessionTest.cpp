@@ -70,7 +70,7 @@ std::vector<Case> cases()
 
 const char *const kSteps[] = {"Greeting", "Hello",   "MailFrom", "Recipient",
                               "Data",     "DataEnd", "Quit"};
-const char *const kOutcomes[] = {"Continue",         "RecipientWanted", "Refused",
+const char *const kOutcomes[] = {"Continue",         "RecipientWanted", "Refused", "DeadAddress",
                                  "InvalidRecipient", "Delivered",       "Over"};
 
 struct Transcript
