@@ -1,8 +1,13 @@
-// Loading the job at start-up: a full job (10001 addresses, a 1 MiB message) as Windows saves
-// it (Windows-1251, CR LF) and as a Linux editor does (UTF-8, LF: detected and converted),
-// beside an empty one (five empty files), so the cost of the files shows against the fixed cost.
+// Loading the job at start-up, and the delivery log read with it to find where the mailing goes
+// on: a full job (10001 addresses, a 1 MiB message) as Windows saves it (Windows-1251, CR LF), as
+// a Linux editor does (UTF-8, LF: detected and converted), and with a log of 10001 deliveries of
+// this mailing, beside an empty one (five empty files), so the cost of the files shows against
+// the fixed cost. And writing one delivered row to the log, synced: the median of 1000.
 #include "Cp1251.h"
 #include "MailingJob.h"
+#include "MailingRun.h"
+
+#include <QElapsedTimer>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,7 +23,7 @@ void writeFile(const QTemporaryDir &dir, const char *name, const QByteArray &byt
         qFatal("cannot write %s", name);
 }
 
-enum Job { Empty, Windows, Linux };
+enum Job { Empty, Windows, Linux, Logged };
 
 void writeJob(const QTemporaryDir &dir, Job kind)
 {
@@ -41,6 +46,19 @@ void writeJob(const QTemporaryDir &dir, Job kind)
     writeFile(dir, MailingJob::SenderFile, kind ? file("news@example.test\r\n") : "");
     writeFile(dir, MailingJob::SubjectFile, kind ? file("\xCD\xEE\xE2\xEE\xF1\xF2\xE8\r\n") : "");
     writeFile(dir, MailingJob::MessageFile, file(message));
+    if (kind != Logged)
+        return;
+    MailingJob job(dir.path());
+    job.LoadAll();
+    const QByteArray mailing = DeliveryLog::fingerprint(job.SubjectLine, job.MailBody);
+    QByteArray log = "time,line,address,result,reply,message_id,mailing\r\n";
+    for (int i = 0; i < MailingJob::RecipientCapacity; ++i) {
+        log += "2026-12-07T06:41:53Z," + QByteArray::number(i + 1) + ",subscriber" +
+               QByteArray::number(i) + "@example.test,delivered,250 2.0.0 Ok: queued as 4dQ" +
+               QByteArray::number(i) + ",<20261207064153.5F3A9C1B7D4E6A80@example.test>," +
+               mailing + "\r\n";
+    }
+    writeFile(dir, DeliveryLog::FileName, log);
 }
 
 void LoadJob(benchmark::State &state)
@@ -52,16 +70,48 @@ void LoadJob(benchmark::State &state)
     for (auto _ : state) {
         MailingJob job(dir.path());
         job.LoadAll();
-        benchmark::DoNotOptimize(job.MailBody.data());
-        if (!job.problems().isEmpty() || job.LastIndex != (full ? 10000 : -1))
+        const MailingRun run(job, dir.path());
+        benchmark::DoNotOptimize(run.nextPending(0));
+        if (!job.problems().isEmpty() || job.LastIndex != (full ? 10000 : -1) ||
+            run.hadBefore != (kind == Logged ? 10001 : 0))
             state.SkipWithError("the job did not load");
     }
-    const char *labels[] = {"empty job (peer)", "10001 addresses + 1 MiB message, Windows-1251, CR LF",
-                            "the same job in UTF-8 with LF, converted"};
+    const char *labels[] = {"empty job (peer)",
+                            "10001 addresses + 1 MiB message, Windows-1251, CR LF",
+                            "the same job in UTF-8 with LF, converted",
+                            "the Windows job and a log of its 10001 deliveries"};
     state.SetLabel(labels[kind]);
 }
 
 } // namespace
 
-BENCHMARK(LoadJob)->Arg(Empty)->Arg(Windows)->Arg(Linux)->Unit(benchmark::kMillisecond);
+// One delivered row appended to the log, written, flushed and synced, as before every QUIT.
+void AppendDeliveredRow(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    DeliveryLog log(dir.filePath(DeliveryLog::FileName));
+    DeliveryLog::Row row{QDateTime::currentDateTimeUtc(),
+                         4711,
+                         QStringLiteral("subscriber4710@example.test"),
+                         DeliveryLog::Result::Delivered,
+                         QStringLiteral("250 2.0.0 Ok: queued as 4dQ4711"),
+                         "<20261207064153.5F3A9C1B7D4E6A80@example.test>",
+                         "5f3a9c1b7d4e"};
+    for (auto _ : state) {
+        std::vector<qint64> ns;
+        for (int i = 0; i < 1000; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!log.append(row).isNull())
+                state.SkipWithError("the row was not written");
+            ns.push_back(timer.nsecsElapsed());
+        }
+        std::nth_element(ns.begin(), ns.begin() + 500, ns.end());
+        state.counters["median_ms"] = double(ns[500]) / 1e6;
+    }
+}
+
+BENCHMARK(LoadJob)->Arg(Empty)->Arg(Windows)->Arg(Linux)->Arg(Logged)->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(AppendDeliveredRow)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
