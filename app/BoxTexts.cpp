@@ -1,5 +1,6 @@
 #include "BoxTexts.h"
 
+#include "Fields.h"
 #include "MailingJob.h"
 #include "MailingRun.h"
 
@@ -30,6 +31,53 @@ QString lineBreakIn(Field field)
 QString emptyField(Field field)
 {
     return QStringLiteral("SMTP Error: поле «%1» не заполнено").arg(nameOf(field));
+}
+
+QString badPort(QByteArrayView line)
+{
+    return QStringLiteral("SMTP Error: в поле «%1» неверный порт: «%2». Порт — число от 1 до "
+                          "65535, например smtp.example.ru:587")
+        .arg(nameOf(Field::Host), Cp1251::toUnicode(Smtp::trimmed(line)));
+}
+
+QString passwordPrompt(const QString &login, const QString &host)
+{
+    return QStringLiteral("Пароль для входа «%1» на сервер %2:").arg(login, host);
+}
+
+QString unsafe(SmtpConnection::Problem problem, const Smtp::Server &server, const QString &detail)
+{
+    using Problem = SmtpConnection::Problem;
+    const QString host = Cp1251::toUnicode(server.host);
+    QString why;
+    switch (problem) {
+    case Problem::NoStartTls:
+        why = QStringLiteral("сервер %1 на порту %2 не предлагает шифрование (STARTTLS)")
+                  .arg(host)
+                  .arg(server.port);
+        break;
+    case Problem::NoLoginMethod:
+        why = QStringLiteral("сервер %1 не предлагает вход по паролю (AUTH PLAIN или LOGIN)")
+                  .arg(host);
+        break;
+    case Problem::UnknownAuthority:
+        why = QStringLiteral("сертификат сервера %1 выдан неизвестным центром сертификации")
+                  .arg(host);
+        break;
+    case Problem::OtherName:
+        why = QStringLiteral("сертификат сервера выдан не на имя %1").arg(host);
+        break;
+    case Problem::Expired:
+        why = QStringLiteral("срок действия сертификата сервера %1 истёк или ещё не начался")
+                  .arg(host);
+        break;
+    case Problem::Handshake:
+        why = QStringLiteral("не удалось установить шифрованное соединение с %1 (%2)")
+                  .arg(host, detail);
+        break;
+    }
+    return QStringLiteral("SMTP Error: %1. Логин и пароль не отправлены, письмо не отправлено.")
+        .arg(why);
 }
 
 QString jobReport(const MailingJob &job, const QString &folder)

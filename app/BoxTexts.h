@@ -2,6 +2,8 @@
 #pragma once
 
 #include "Cp1251.h"
+#include "Server.h"
+#include "SmtpConnection.h"
 
 class MailingJob;
 class MailingRun;
@@ -11,6 +13,7 @@ namespace BoxTexts {
 inline const QString SmtpErrorTitle = QStringLiteral("SMTP Error");
 inline const QString WinsockErrorTitle = QStringLiteral("Winsock Error");
 inline const QString AttachTitle = QStringLiteral("Attach files");
+inline const QString PasswordTitle = QStringLiteral("Пароль SMTP");
 
 // The whole reply, its Windows-1251 bytes shown as text.
 inline QString refusal(QByteArrayView reply)
@@ -34,6 +37,14 @@ inline QString attachmentFailed(const QString &error)
 enum class Field { Host, Sender, Recipient };
 QString lineBreakIn(Field field); // it holds CR, LF or NUL
 QString emptyField(Field field);
+// The first line of smtp.txt names a port that is no number from 1 to 65535.
+QString badPort(QByteArrayView line);
+
+// What the password dialog asks.
+QString passwordPrompt(const QString &login, const QString &host);
+// Why nothing of the login was sent to `server`: no STARTTLS on offer, no login method we know,
+// a certificate of an unknown authority, of another name or expired, a failed handshake.
+QString unsafe(SmtpConnection::Problem problem, const Smtp::Server &server, const QString &detail);
 
 // What went wrong while the job in `folder` was loaded: files that could not be read, lines left
 // out of mail.txt, characters that Windows-1251 lacks. Empty when nothing did.

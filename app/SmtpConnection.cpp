@@ -1,7 +1,9 @@
 #include "SmtpConnection.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,7 +53,7 @@ WinsockError winsockError(QAbstractSocket::SocketError error, const QString &det
 } // namespace
 
 SmtpConnection::SmtpConnection(Smtp::Timeouts timeouts, QObject *parent)
-    : QObject(parent), m_timeouts(timeouts), m_socket(new QTcpSocket(this)),
+    : QObject(parent), m_timeouts(timeouts), m_socket(new QSslSocket(this)),
       m_timeout(new QTimer(this))
 {
     m_socket->setObjectName(QStringLiteral("Winsock1"));
@@ -64,11 +66,19 @@ SmtpConnection::SmtpConnection(Smtp::Timeouts timeouts, QObject *parent)
             onSocketError();
     });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_connected = true;
         // Commands are small and each waits for its reply: send them without delay.
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_probe.attach(m_socket->socketDescriptor());
+        // EHLO names this end of the connection by its address (RFC 5321, 4.1.3).
+        const QHostAddress local = m_socket->localAddress();
+        m_session.setClientName(local.protocol() == QAbstractSocket::IPv6Protocol
+                                    ? "[IPv6:" + local.toString().toLatin1() + ']'
+                                    : '[' + local.toString().toLatin1() + ']');
         m_timeout->start(m_session.replyTimeout(m_timeouts)); // for the greeting
     });
+    connect(m_socket, &QSslSocket::encrypted, this, [this] { carryOut(m_session.tlsUp()); });
+    connect(m_socket, &QSslSocket::sslErrors, this, &SmtpConnection::onSslErrors);
     // Every write that goes out feeds more data, if any waits, and restarts the wait for the
     // reply the dialogue now awaits.
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
@@ -93,17 +103,23 @@ SmtpConnection::~SmtpConnection()
 void SmtpConnection::start(const QString &host, quint16 port, Smtp::Message message)
 {
     close();
+    const bool implicitTls = message.security == Smtp::Security::Implicit;
     m_session.begin(std::move(message));
     m_open = true;
-    m_socket->connectToHost(host, port);
+    if (implicitTls)
+        m_socket->connectToHostEncrypted(host, port);
+    else
+        m_socket->connectToHost(host, port);
     m_timeout->start(m_timeouts.connect);
 }
 
 void SmtpConnection::Winsock1_DataArrival()
 {
     m_replies.feed(m_socket->readAll());
-    while (m_open && m_replies.hasReply())
-        carryOut(m_session.onReply(m_replies.takeReply(), m_socket->bytesToWrite()));
+    while (m_open && m_replies.hasReply()) {
+        carryOut(m_session.onReply(m_replies.takeReply(),
+                                   m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite()));
+    }
 }
 
 void SmtpConnection::sendRecipient(QByteArrayView address)
@@ -130,14 +146,29 @@ void SmtpConnection::carryOut(const Smtp::Action &action)
     case Smtp::Outcome::RecipientWanted:
         emit recipientWanted();
         break;
+    case Smtp::Outcome::StartTls:
+        // Whatever came after the 220 came before TLS: it is dropped, never read as a reply.
+        m_replies.clear();
+        m_sslErrors.clear();
+        m_socket->startClientEncryption();
+        m_timeout->start(m_session.replyTimeout(m_timeouts));
+        break;
+    case Smtp::Outcome::NoStartTls:
+    case Smtp::Outcome::NoLoginMethod:
+        close();
+        emit unsafe(action.outcome == Smtp::Outcome::NoStartTls ? Problem::NoStartTls
+                                                                : Problem::NoLoginMethod,
+                    QString::fromLatin1(action.reply).trimmed());
+        break;
     case Smtp::Outcome::Over:
         close();
         emit over();
         break;
     case Smtp::Outcome::Refused:
     case Smtp::Outcome::DeadAddress:
+    case Smtp::Outcome::LoginRefused:
         close();
-        emit refused(action.reply, action.outcome == Smtp::Outcome::DeadAddress);
+        emit refused(action.reply, action.outcome);
         break;
     case Smtp::Outcome::InvalidRecipient:
         close();
@@ -154,7 +185,7 @@ void SmtpConnection::pumpData()
 
 void SmtpConnection::close()
 {
-    m_open = false;
+    m_open = m_connected = false;
     m_timeout->stop();
     m_replies.clear();
     m_probe.release();
@@ -165,6 +196,30 @@ void SmtpConnection::onSocketError()
 {
     if (!m_open)
         return; // a close after the dialogue has ended is no error
+    // Before TLS is up every failure is the handshake's: told in plain words, not as a number.
+    if (m_connected && !m_socket->isEncrypted() &&
+        (m_session.awaitingTls() || m_socket->mode() == QSslSocket::SslClientMode)) {
+        const QString detail = m_socket->errorString();
+        // The most basic of the certificate's faults: of an unknown authority its name means
+        // nothing, and an expired one is refused whatever name it bears.
+        const auto has = [this](std::initializer_list<QSslError::SslError> kinds) {
+            return std::any_of(m_sslErrors.begin(), m_sslErrors.end(), [&](const QSslError &e) {
+                return std::find(kinds.begin(), kinds.end(), e.error()) != kinds.end();
+            });
+        };
+        const Problem problem =
+            has({QSslError::UnableToGetLocalIssuerCertificate,
+                 QSslError::UnableToGetIssuerCertificate, QSslError::UnableToVerifyFirstCertificate,
+                 QSslError::SelfSignedCertificate, QSslError::SelfSignedCertificateInChain,
+                 QSslError::CertificateUntrusted})
+                ? Problem::UnknownAuthority
+            : has({QSslError::CertificateExpired, QSslError::CertificateNotYetValid})
+                ? Problem::Expired
+            : has({QSslError::HostNameMismatch}) ? Problem::OtherName
+                                                 : Problem::Handshake;
+        close();
+        return emit unsafe(problem, detail);
+    }
     // Read before the socket is closed: the probe sees the connection only while it is open.
     const WinsockError error = m_probe.wasReset()
                                    ? ConnectionReset
@@ -183,4 +238,10 @@ void SmtpConnection::breakOff(int number, const QString &description)
         emit over();
     else
         emit brokeOff(number, description);
+}
+
+void SmtpConnection::onSslErrors(const QList<QSslError> &errors)
+{
+    // Not ignored: the handshake fails, and onSocketError tells why.
+    m_sslErrors = errors;
 }

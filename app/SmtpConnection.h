@@ -1,14 +1,17 @@
-// The window's one SMTP connection: the socket, the dialogue of Smtp::Session and its time
+// The window's one SMTP connection: the socket, TLS, the dialogue of Smtp::Session and its time
 // limits. start() connects and carries one message; the window hears what happened in signals,
-// each at most once per message, the last four once the connection is closed:
+// each at most once per message, the last five once the connection is closed:
 //   recipientWanted()    the RCPT step: answer at once with sendRecipient()
 //   delivered(reply)     the server accepted the end of the data; QUIT goes out only after it
 //   over()               the message is done: QUIT answered, or the line dropped after delivery
-//   refused(reply, dead) the server refused before the end of the data was accepted; `dead`
-//                        when it refused the recipient for good (see Smtp::isDeadAddress)
+//   refused(reply, how)  the server refused before the end of the data was accepted: how is
+//                        Refused, DeadAddress (see Smtp::isDeadAddress) or LoginRefused
 //   invalidRecipient()   the recipient held CR, LF or NUL and was not sent
 //   brokeOff(n, text)    a socket error or a time-out before delivery, as a Winsock number and
 //                        its text
+//   unsafe(problem, text) no safe way to log in: no STARTTLS on offer, or the TLS handshake
+//                        failed (the certificate is checked against the system's authorities
+//                        and the host's name); nothing of the login was sent
 #pragma once
 
 #include "ConnectionProbe.h"
@@ -16,8 +19,9 @@
 #include "Session.h"
 
 #include <QObject>
+#include <QSslError>
 
-class QTcpSocket;
+class QSslSocket;
 class QTimer;
 
 class SmtpConnection : public QObject
@@ -25,6 +29,16 @@ class SmtpConnection : public QObject
     Q_OBJECT
 
 public:
+    enum class Problem {
+        NoStartTls,
+        NoLoginMethod,
+        UnknownAuthority,
+        OtherName,
+        Expired,
+        Handshake
+    };
+    Q_ENUM(Problem)
+
     explicit SmtpConnection(Smtp::Timeouts timeouts, QObject *parent = nullptr);
     ~SmtpConnection() override;
 
@@ -38,9 +52,10 @@ signals:
     void recipientWanted();
     void delivered(const QByteArray &reply);
     void over();
-    void refused(const QByteArray &reply, bool deadAddress);
+    void refused(const QByteArray &reply, Smtp::Outcome how);
     void invalidRecipient();
     void brokeOff(int number, const QString &description);
+    void unsafe(SmtpConnection::Problem problem, const QString &detail);
 
 private:
     // The socket's data-arrival event: whole replies in, commands and data out.
@@ -49,13 +64,16 @@ private:
     void pumpData();
     void close(); // nothing is pending once it is closed
     void onSocketError();
+    void onSslErrors(const QList<QSslError> &errors);
     void breakOff(int number, const QString &description);
 
     Smtp::Timeouts m_timeouts;
-    QTcpSocket *m_socket;
+    QSslSocket *m_socket;
     QTimer *m_timeout;
     Smtp::ReplyAssembler m_replies;
     Smtp::Session m_session;
     ConnectionProbe m_probe;
     bool m_open = false;
+    bool m_connected = false;     // the TCP connection is up
+    QList<QSslError> m_sslErrors; // why the last handshake failed
 };

@@ -5,9 +5,11 @@
 #include "Cp1251.h"
 #include "Fields.h"
 #include "Headers.h"
+#include "Server.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,6 +47,12 @@ void frmBrevant::wireEvents()
     });
     connect(Winsock1, &SmtpConnection::over, this, &frmBrevant::endMessage);
     connect(Winsock1, &SmtpConnection::refused, this, &frmBrevant::onRefused);
+    connect(Winsock1, &SmtpConnection::unsafe, this,
+            [this](SmtpConnection::Problem problem, const QString &detail) {
+                const QString text = BoxTexts::unsafe(problem, Smtp::server(job.HostName), detail);
+                logged(m_run->record(DeliveryLog::Result::Failed, text));
+                showSmtpError(text);
+            });
     connect(Winsock1, &SmtpConnection::invalidRecipient, this,
             [this] { showSmtpError(BoxTexts::lineBreakIn(BoxTexts::Field::Recipient)); });
     connect(Winsock1, &SmtpConnection::brokeOff, this, [this](int number, QString description) {
@@ -136,6 +144,10 @@ void frmBrevant::cmdSend_Click()
     // The host and the sender are checked before any attachment is read: a send that cannot
     // start reads nothing. It counts all the same; a send without its attachments does not.
     const QString fault = fieldFault();
+    if (fault.isNull() && !havePassword()) {
+        Timer1->stop(); // cancelled: nothing starts, nothing counts, and a series waits
+        return;
+    }
     if (fault.isNull()) {
         AttachmentBlockResult built =
             BuildAttachmentBlock(lstAttachments->count(), [this](int index) {
@@ -161,6 +173,8 @@ QString frmBrevant::fieldFault() const
     const QByteArray sender = Smtp::address(job.SenderAddress);
     if (Smtp::hasLineBreakOrNul(job.HostName))
         return BoxTexts::lineBreakIn(BoxTexts::Field::Host);
+    if (!Smtp::server(job.HostName).valid)
+        return BoxTexts::badPort(job.HostName);
     if (Smtp::hasLineBreakOrNul(sender))
         return BoxTexts::lineBreakIn(BoxTexts::Field::Sender);
     // MAIL FROM:<> would send a message nobody can answer.
@@ -174,9 +188,11 @@ void frmBrevant::BeginSession()
         m_options.random ? m_options.random() : QRandomGenerator::system()->generate64();
     logged(m_run->begin(Cp1251::fromUnicode(txtRecipient->text()), boxLine(),
                         Smtp::messageId(now, random, Smtp::address(job.SenderAddress))));
-    Winsock1->start(Cp1251::toUnicode(Smtp::trimmed(job.HostName)), m_options.port,
+    const Smtp::Server server = Smtp::server(job.HostName);
+    Winsock1->start(Cp1251::toUnicode(server.host), m_options.port ? m_options.port : server.port,
                     {job.SenderAddress, job.SubjectLine, job.MailBody,
-                     std::exchange(AttachmentBlock, {}), now, random});
+                     std::exchange(AttachmentBlock, {}), now, random, server.security,
+                     Cp1251::toUnicode(login()).toUtf8(), m_password.toUtf8()});
 }
 
 void frmBrevant::Command1_Click()
@@ -219,9 +235,11 @@ void frmBrevant::endMessage()
     moveOn();
 }
 
-void frmBrevant::onRefused(const QByteArray &reply, bool deadAddress)
+void frmBrevant::onRefused(const QByteArray &reply, Smtp::Outcome how)
 {
-    if (!deadAddress) { // the server or the message: the box, and the same address again
+    if (how == Smtp::Outcome::LoginRefused) // a wrong password is asked for again
+        m_password = QString();
+    if (how != Smtp::Outcome::DeadAddress) { // the server or the message: the same address again
         logged(m_run->record(DeliveryLog::Result::Refused, Cp1251::toUnicode(reply)));
         return showSmtpError(BoxTexts::refusal(reply));
     }
@@ -235,6 +253,27 @@ void frmBrevant::onRefused(const QByteArray &reply, bool deadAddress)
     if (!Timer1->isActive())
         showSmtpError(BoxTexts::refusal(reply));
     moveOn();
+}
+
+QByteArray frmBrevant::login() const
+{
+    const QByteArray line = Smtp::trimmed(job.Login);
+    return line.isEmpty() ? Smtp::address(job.SenderAddress) : line;
+}
+
+bool frmBrevant::havePassword()
+{
+    if (Smtp::server(job.HostName).security == Smtp::Security::None || !m_password.isNull())
+        return true;
+    const QString user = Cp1251::toUnicode(login());
+    const QString host = Cp1251::toUnicode(Smtp::server(job.HostName).host);
+    m_boxOpen = true; // the series waits for the answer
+    m_password = m_options.askPassword ? m_options.askPassword(user, host)
+                                       : QInputDialog::getText(this, BoxTexts::PasswordTitle,
+                                                               BoxTexts::passwordPrompt(user, host),
+                                                               QLineEdit::Password);
+    m_boxOpen = false;
+    return !m_password.isNull();
 }
 
 void frmBrevant::logged(const QString &failure)

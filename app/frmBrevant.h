@@ -28,8 +28,10 @@ class frmBrevant : public QWidget
 public:
     struct Options
     {
-        QString jobDirectory;    // where the job files are; empty: the current directory
-        quint16 port = 25;       // the program always uses 25; tests point it elsewhere
+        QString jobDirectory; // where the job files are; empty: the current directory
+        quint16 port = 0;     // 0: the port of smtp.txt; tests connect elsewhere
+        // Asks for the password of `login` at `host`; null when cancelled. Empty: a dialog.
+        std::function<QString(const QString &login, const QString &host)> askPassword;
         Smtp::Timeouts timeouts; // the program always uses the defaults
         // A modal box, and the file dialog (a full path, empty when cancelled); tests replace
         // them so that nothing blocks. Empty: a real QMessageBox and QFileDialog.
@@ -92,7 +94,11 @@ private:
     // with "OK!" and returns false.
     bool moveOn();
     void endMessage();
-    void onRefused(const QByteArray &reply, bool deadAddress);
+    void onRefused(const QByteArray &reply, Smtp::Outcome how);
+    // The password for a provider, asked the first time a send needs it; false when cancelled.
+    bool havePassword();
+    // The login: the second line of smtp.txt, else the sender.
+    QByteArray login() const;
     // Tells, once, why the delivery log cannot be written; the mailing goes on without it.
     void logged(const QString &failure);
     void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
@@ -100,5 +106,6 @@ private:
 
     Options m_options;
     std::unique_ptr<MailingRun> m_run;
+    QString m_password; // for this run only: never written anywhere
     bool m_boxOpen = false;
 };

@@ -76,7 +76,17 @@ void MailingJob::LoadRecipients()
 
 void MailingJob::LoadHost()
 {
-    HostName = readFirstLine(HostFile);
+    // The second line, when there is one, is the login for a mail provider.
+    QByteArray data;
+    HostName.clear();
+    Login.clear();
+    int n = 0;
+    if (readJobFile(HostFile, data, 2)) {
+        JobLines::forEachLine(data, [&](QByteArrayView line) {
+            (n++ == 0 ? HostName : Login) = line.toByteArray();
+            return n < 2;
+        });
+    }
 }
 
 void MailingJob::LoadSender()

@@ -53,7 +53,7 @@ public:
     // The files that could not be read, in the order they were tried.
     const QList<JobFileProblem> &problems() const { return m_problems; }
     // Characters that were loaded as "?", by file and line, in loading order; only lines that
-    // are used count (the first line of smtp.txt, sender.txt and tema.txt).
+    // are used count (the first two lines of smtp.txt, the first of sender.txt and tema.txt).
     const QList<JobEncoding::Unmapped> &unmapped() const { return m_unmapped; }
     // Lines of mail.txt past the table's capacity, which were not loaded.
     qsizetype recipientsLeftOut() const { return m_recipientsLeftOut; }
@@ -65,6 +65,7 @@ public:
     std::vector<QByteArray> RecipientList;
     int SentCount = 0;
     QByteArray HostName;
+    QByteArray Login; // the second line of smtp.txt, as read
     QByteArray SenderAddress;
     QByteArray SubjectLine;
     QByteArray MessageText;

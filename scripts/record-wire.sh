@@ -66,16 +66,18 @@ within 100 "ss -ltn 'sport = :25' | grep -q LISTEN"
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$scratch/display" 2>/dev/null &
 within 100 '[ -s "$scratch/display" ]'
 export DISPLAY=:$(cat "$scratch/display")
-(cd "$job" && exec "$program") &
+# A copy of the job, so that what the program writes there (its delivery log) stays in it.
+cp -r "$job" "$scratch/job"
+(cd "$scratch/job" && exec "$program") &
 title="^Программа отправки почтовых сообщений\$"
 within 300 'xdotool search --onlyvisible --name "$title" >/dev/null 2>&1' || { echo "no window" >&2; exit 1; }
 sleep 0.5
 lines=$(python3 -c "import re,sys; d=open(sys.argv[1],'rb').read(); l=re.split(rb'\r\n|\r|\n', d); print(max(1, len(l) - (l[-1] == b'')))" "$job/mail.txt")
 for n in $(seq "$lines"); do
     xdotool search --onlyvisible --name "$title" mousemove --window %1 376 52 click 1
-    within 100 "[ \$(ls $scratch/*.bin 2>/dev/null | wc -l) -ge $n ]" || { echo "message $n not sent" >&2; exit 1; }
+    within 100 "[ \$(ls $scratch/[0-9]*.bin 2>/dev/null | wc -l) -ge $n ]" || { echo "message $n not sent" >&2; exit 1; }
 done
-for f in "$scratch"/*.bin; do
+for f in "$scratch"/[0-9]*.bin; do
     echo "=== connection $(basename "$f" .bin)"
     sed -e 's/^Date: .*\r$/Date: *\r/' -e 's/^Message-ID: .*\r$/Message-ID: *\r/' "$f"
 done >"$output"

@@ -15,6 +15,25 @@ QByteArrayView heloArgument(QByteArrayView sender)
     return at < 0 ? sender : sender.first(at);
 }
 
+// The code each step of the submission dialogue expects.
+const char *expectedCode(Step step)
+{
+    switch (step) {
+    case Step::Greeting:
+    case Step::StartTls:
+        return "220";
+    case Step::LoginUser:
+    case Step::LoginPass:
+        return "334";
+    case Step::Login:
+        return "235";
+    case Step::Data:
+        return "354";
+    default:
+        return "250";
+    }
+}
+
 } // namespace
 
 void Session::begin(Message message)
@@ -22,6 +41,7 @@ void Session::begin(Message message)
     reset();
     message.sender = address(message.sender);
     m_message = std::move(message);
+    m_tls = m_message.security == Security::Implicit;
     m_active = true;
 }
 
@@ -35,33 +55,65 @@ Action Session::end(Outcome outcome, QByteArrayView reply)
     return {outcome, {}, false, reply.toByteArray()};
 }
 
+bool Session::accepts(QByteArrayView reply) const
+{
+    if (m_message.security == Security::None)
+        return isAccepted(reply);
+    return reply.size() >= 3 && reply.first(3) == expectedCode(m_step);
+}
+
 Action Session::onReply(QByteArrayView reply, qint64 unwritten)
 {
-    if (!m_active || m_wantsRecipient)
+    if (!m_active || m_wantsRecipient || m_awaitingTls)
         return {};
     if (m_step == Step::Quit)
         return end(Outcome::Over);
+    if (!accepts(reply)) {
+        const bool login =
+            m_step == Step::LoginUser || m_step == Step::LoginPass || m_step == Step::Login;
+        return end(login                                               ? Outcome::LoginRefused
+                   : m_step == Step::Recipient && isDeadAddress(reply) ? Outcome::DeadAddress
+                                                                       : Outcome::Refused,
+                   reply);
+    }
     // At DataEnd a reply before all the data has been written cannot accept the message: the
     // server has not seen its end.
-    if (!isAccepted(reply) && m_step == Step::Recipient && isDeadAddress(reply))
-        return end(Outcome::DeadAddress, reply);
-    if (!isAccepted(reply) || (m_step == Step::DataEnd && (!m_data.finished() || unwritten > 0)))
+    if (m_step == Step::DataEnd && (!m_data.finished() || unwritten > 0))
         return end(Outcome::Refused, reply);
 
     Action action;
     switch (m_step) {
     case Step::Greeting:
-        action.send = "HELO " + heloArgument(m_message.sender).toByteArray() + "\r\n";
+        action.send = m_message.security == Security::None
+                          ? "HELO " + heloArgument(m_message.sender).toByteArray() + "\r\n"
+                          : "EHLO " + m_clientName + "\r\n";
+        m_step = Step::Hello;
         break;
     case Step::Hello:
-        action.send = "MAIL FROM:<" + m_message.sender + ">\r\n";
+        return hello(reply);
+    case Step::StartTls:
+        m_awaitingTls = true; // whatever else came with the 220 is no reply
+        action.outcome = Outcome::StartTls;
+        break;
+    case Step::LoginUser:
+        action.send = m_message.login.toBase64() + "\r\n";
+        m_step = Step::LoginPass;
+        break;
+    case Step::LoginPass:
+        action.send = m_message.password.toBase64() + "\r\n";
+        m_step = Step::Login;
+        break;
+    case Step::Login:
+        action.send = mailFrom();
+        m_step = Step::MailFrom;
         break;
     case Step::MailFrom:
         m_wantsRecipient = true;
         action.outcome = Outcome::RecipientWanted;
-        return action; // the step moves when the recipient has been sent
+        break; // the step moves when the recipient has been sent
     case Step::Recipient:
         action.send = "DATA\r\n";
+        m_step = Step::Data;
         break;
     case Step::Data: {
         QByteArray header =
@@ -69,8 +121,8 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
                          m_message.random, m_message.attachmentBlock.isEmpty()});
         m_data = MessageData(std::move(header), std::move(m_message.body),
                              std::move(m_message.attachmentBlock));
-        m_message = Message();
         action.startData = true;
+        m_step = Step::DataEnd;
         break;
     }
     case Step::DataEnd:
@@ -78,12 +130,74 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
         action.outcome = Outcome::Delivered;
         action.reply = reply.toByteArray(); // the server's word for it, a queue id often
         action.send = "QUIT\r\n";
+        m_step = Step::Quit;
         break;
     case Step::Quit: // answered above
         break;
     }
-    m_step = Step(int(m_step) + 1);
     return action;
+}
+
+// The answer to HELO or EHLO: on port 25 the envelope; in the submission dialogue TLS first,
+// then the login, each only if the server offers it.
+Action Session::hello(QByteArrayView reply)
+{
+    if (m_message.security == Security::None) {
+        m_step = Step::MailFrom;
+        return {Outcome::Continue, mailFrom(), false, {}};
+    }
+    bool startTls = false;
+    for (const QByteArray &line : reply.toByteArray().split('\n')) {
+        // "250-AUTH PLAIN LOGIN", or "250-AUTH=PLAIN LOGIN" as older servers write it.
+        const QList<QByteArray> words =
+            line.mid(4).trimmed().toUpper().replace('=', ' ').split(' ');
+        startTls = startTls || words[0] == "STARTTLS";
+        m_eightBit = m_eightBit || words[0] == "8BITMIME";
+        if (words[0] == "AUTH")
+            m_methods += words.mid(1);
+    }
+    if (!m_tls && !startTls)
+        return end(Outcome::NoStartTls, reply);
+    if (!m_tls) {
+        m_step = Step::StartTls;
+        return {Outcome::Continue, "STARTTLS\r\n", false, {}};
+    }
+    return login();
+}
+
+Action Session::login()
+{
+    Action action;
+    if (m_methods.contains("PLAIN")) { // RFC 4616: authorization id (none), login, password
+        action.send = "AUTH PLAIN " +
+                      ('\0' + m_message.login + '\0' + m_message.password).toBase64() + "\r\n";
+        m_step = Step::Login;
+    } else if (m_methods.contains("LOGIN")) {
+        action.send = "AUTH LOGIN\r\n";
+        m_step = Step::LoginUser;
+    } else {
+        return end(Outcome::NoLoginMethod);
+    }
+    return action;
+}
+
+Action Session::tlsUp()
+{
+    if (!m_awaitingTls)
+        return {};
+    // What the server said before TLS could have been anybody's: it is asked again.
+    m_awaitingTls = false;
+    m_tls = true;
+    m_eightBit = false;
+    m_methods.clear();
+    m_step = Step::Hello;
+    return {Outcome::Continue, "EHLO " + m_clientName + "\r\n", false, {}};
+}
+
+QByteArray Session::mailFrom() const
+{
+    // The letter is 8-bit Windows-1251: a server that offers 8BITMIME is told so.
+    return "MAIL FROM:<" + m_message.sender + (m_eightBit ? "> BODY=8BITMIME\r\n" : ">\r\n");
 }
 
 Action Session::recipient(QByteArrayView address)

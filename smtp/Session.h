@@ -4,13 +4,22 @@
 // the returned Action: write `send`, then the message data if `startData` is set, and act on the
 // outcome. At the RCPT step the session asks for the recipient (RecipientWanted) instead of
 // sending; the caller reads the address at that moment and passes it to recipient(). A reply
-// that is not accepted before the QUIT step ends the dialogue as Refused, or as DeadAddress when
-// it says the recipient takes no mail; the step stays. An
-// accepting reply to the end of the data before every byte of it has gone out is refused too,
-// and the message never counts as delivered.
+// that is not accepted before the QUIT step ends the dialogue (Refused, DeadAddress when it says
+// the recipient takes no mail, LoginRefused at the login); the step stays. An accepting reply to
+// the end of the data before every byte of it has gone out is refused too, and the message never
+// counts as delivered.
+//
+// Port 25 (Security::None) speaks as the program always has: HELO, and any reply beginning with
+// 220, 250 or 354 accepted. The submission dialogue (ports 465 and 587) speaks EHLO with the
+// client's address literal, reads what the server offers, asks for TLS with STARTTLS unless it
+// is up from the first byte (StartTls: the caller makes the handshake and calls tlsUp()), says
+// EHLO again and forgets what it learnt before, logs in with AUTH PLAIN (or AUTH LOGIN where
+// only that is offered), and takes only the reply code each step expects. No login is ever sent
+// before TLS is up.
 #pragma once
 
 #include "MessageData.h"
+#include "Server.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -41,12 +50,18 @@ struct Message
     QByteArray attachmentBlock; // uuencoded files, each followed by CR LF
     QDateTime date;             // when it is sent, for the Date and Message-ID fields
     quint64 random = 0;         // makes the Message-ID unique
+    Security security = Security::None;
+    QByteArray login, password; // UTF-8, for the submission dialogue
 };
 
 // Each step is named by what its accepted reply answers, and followed by what is sent then.
 enum class Step {
-    Greeting,  // HELO
-    Hello,     // MAIL FROM
+    Greeting,  // HELO, or EHLO
+    Hello,     // MAIL FROM; in the submission dialogue STARTTLS or the login
+    StartTls,  // the handshake (Outcome StartTls), then EHLO again
+    LoginUser, // AUTH LOGIN's first challenge: the login
+    LoginPass, // its second: the password
+    Login,     // the login accepted (235): MAIL FROM
     MailFrom,  // RecipientWanted, then RCPT TO
     Recipient, // DATA
     Data,      // the go-ahead: the message data and its end mark
@@ -57,8 +72,12 @@ enum class Step {
 enum class Outcome {
     Continue,         // the dialogue goes on
     RecipientWanted,  // pass the recipient to recipient()
+    StartTls,         // start the TLS handshake now and call tlsUp() once it is done
     Refused,          // the server refused; Action::reply holds the reply
     DeadAddress,      // RCPT TO was refused for good (see isDeadAddress); likewise
+    LoginRefused,     // the login was refused (535 and the like); likewise
+    NoStartTls,       // the server offers no STARTTLS: nothing more is sent, no login above all
+    NoLoginMethod,    // the server offers neither AUTH PLAIN nor AUTH LOGIN
     InvalidRecipient, // the recipient holds CR, LF or NUL; it was not sent
     Delivered,        // the server accepted the end of the data: the message has gone
     Over,             // QUIT was answered (or refused); the dialogue ended normally
@@ -83,6 +102,11 @@ public:
     Action onReply(QByteArrayView reply, qint64 unwritten = 0);
     // The recipient, as read when RecipientWanted came; trimmed and unbracketed here.
     Action recipient(QByteArrayView address);
+    // The name EHLO gives, known once connected: the address literal of the connection's own
+    // end, such as "[192.0.2.5]" (RFC 5321, 4.1.3), which strict servers accept.
+    void setClientName(QByteArray name) { m_clientName = std::move(name); }
+    // The TLS handshake that StartTls asked for is done.
+    Action tlsUp();
 
     // The message data after the go-ahead, end mark included; see MessageData.
     QByteArray nextDataChunk(qsizetype maxBytes) { return m_data.nextChunk(maxBytes); }
@@ -97,12 +121,22 @@ public:
 
     // Idle at the greeting, data and message dropped.
     void reset() { *this = Session(); }
+    bool awaitingTls() const { return m_awaitingTls; }
 
 private:
     Action end(Outcome outcome, QByteArrayView reply = {});
+    bool accepts(QByteArrayView reply) const;
+    Action hello(QByteArrayView reply);
+    Action login();
+    QByteArray mailFrom() const;
 
     Message m_message;
-    QByteArray m_recipient; // as sent in RCPT TO
+    QByteArray m_clientName;
+    bool m_tls = false;          // TLS is up
+    bool m_awaitingTls = false;  // StartTls was told, tlsUp() not yet
+    bool m_eightBit = false;     // the server offers 8BITMIME (after TLS)
+    QList<QByteArray> m_methods; // the AUTH mechanisms offered (after TLS)
+    QByteArray m_recipient;      // as sent in RCPT TO
     MessageData m_data;
     Step m_step = Step::Greeting;
     bool m_active = false;

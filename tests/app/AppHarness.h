@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -41,14 +43,19 @@ struct AppHarness
                      "me@example.test\r\n", "Subject\r\n", "Line one\r\nLine two\r\n");
     }
 
-    // The window, sending to `port`, with a series timer of 40 ms unless `seriesMs` says 3000.
-    // Port 25 is the machine's own mail server except in the network namespace of the end-to-end
-    // test: elsewhere a test that would send there fails instead.
+    // The window, sending to `port` (0: a port where nobody listens), with a series timer of
+    // 40 ms unless `seriesMs` says 3000. Port 25 is the machine's own mail server except in the
+    // network namespace of an end-to-end test: elsewhere a test that would send there fails.
     frmBrevant &open(quint16 port, frmBrevant::Options options = {}, int seriesMs = 40)
     {
         if (port == 25 && qEnvironmentVariableIsEmpty("BREVANT_E2E_MAILDIR")) {
             ADD_FAILURE() << "a test must not send to this machine's port 25";
             port = 0;
+        }
+        if (port == 0) {
+            QTcpServer closed;
+            closed.listen(QHostAddress::LocalHost);
+            port = closed.serverPort();
         }
         options.jobDirectory = dir.path();
         options.port = port;
@@ -84,30 +91,50 @@ struct AppHarness
     }
 };
 
-// A server on loopback that answers like a well-mannered one (220, 250 to HELO, MAIL and RCPT,
-// 354 to DATA, 250 to the end of the data, 221 to QUIT and it closes) unless a test overrides an
-// answer: another reply, silence, a close or a reset.
+// A server on loopback that answers like a well-mannered one (220, 250 to HELO, EHLO, MAIL and
+// RCPT, 220 to STARTTLS, 235 to AUTH, 354 to DATA, 250 to the end of the data, 221 to QUIT and
+// it closes) unless a test overrides an answer: another reply, one in two reads, silence, a close
+// or a reset. With a certificate (useTls) it speaks TLS from the first byte or after STARTTLS.
 class ScriptedServer : public QObject
 {
 public:
-    enum class Act { Reply, Silent, Close, Reset };
+    enum class Act { Reply, Silent, Close, Reset, Split };
     struct Answer
     {
         QByteArray reply;
-        Act act = Act::Reply;
+        Act act = Act::Reply; // Split: the reply in two reads, cut in its middle
     };
     struct Connection
     {
         QPointer<QTcpSocket> socket;
         QByteArray received, pending; // every byte, in order; the bytes of no whole line yet
+        QByteArray plain;             // what came before TLS
         bool inData = false, closedByClient = false;
     };
+    // The server's certificate (`certs`/NAME.pem and .key); `implicit`: TLS from the first byte.
+    void useTls(const QString &certs, const QString &name, bool implicit)
+    {
+        QFile cert(certs + '/' + name + ".pem"), key(certs + '/' + name + ".key");
+        if (!cert.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+            qFatal("no certificate %s", qPrintable(name));
+        m_server.tls = QSslConfiguration::defaultConfiguration();
+        m_server.tls.setLocalCertificate(QSslCertificate(&cert));
+        m_server.tls.setPrivateKey(QSslKey(&key, QSsl::Ec));
+        m_server.tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_server.implicitTls = implicit;
+    }
     // By the whole command line without its line end, else by its command word; "220" is the
     // greeting and "." the end of the data.
-    QMap<QByteArray, Answer> answers = {
-        {"220", {"220 test.example\r\n"}}, {"HELO", {"250 hi\r\n"}}, {"MAIL", {"250 ok\r\n"}},
-        {"RCPT", {"250 ok\r\n"}},          {"DATA", {"354 go\r\n"}}, {".", {"250 queued\r\n"}},
-        {"QUIT", {"221 bye\r\n"}}};
+    QMap<QByteArray, Answer> answers = {{"220", {"220 test.example\r\n"}},
+                                        {"HELO", {"250 hi\r\n"}},
+                                        {"MAIL", {"250 ok\r\n"}},
+                                        {"RCPT", {"250 ok\r\n"}},
+                                        {"DATA", {"354 go\r\n"}},
+                                        {".", {"250 queued\r\n"}},
+                                        {"QUIT", {"221 bye\r\n"}},
+                                        {"EHLO", {"250-hi\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"}},
+                                        {"STAR", {"220 go ahead\r\n"}},
+                                        {"AUTH", {"235 ok\r\n"}}};
     QList<QByteArray> deliveredTo; // RCPT TO of every message whose data ended, in order
     std::function<void(const QByteArray &word)> beforeAnswer; // runs as each command arrives
     QList<std::shared_ptr<Connection>> connections;
@@ -134,6 +161,8 @@ private:
     {
         const QByteArray bytes = conn.socket->readAll();
         conn.received += bytes;
+        if (!static_cast<QSslSocket *>(conn.socket.data())->isEncrypted())
+            conn.plain += bytes;
         conn.pending += bytes;
         for (qsizetype eol; conn.socket && (eol = conn.pending.indexOf('\n')) >= 0;) {
             const QByteArray line = conn.pending.left(eol + 1);
@@ -153,6 +182,8 @@ private:
             act(conn, answer);
             if (word == "QUIT" && answer.act == Act::Reply && conn.socket)
                 conn.socket->disconnectFromHost();
+            if (word == "STAR" && answer.reply.startsWith("220") && conn.socket)
+                static_cast<QSslSocket *>(conn.socket.data())->startServerEncryption();
         }
     }
 
@@ -163,6 +194,15 @@ private:
             return;
         if (answer.act == Act::Close)
             return socket->disconnectFromHost();
+        if (answer.act == Act::Split) {
+            socket->write(answer.reply.first(answer.reply.size() / 2));
+            socket->flush();
+            QTimer::singleShot(20, socket,
+                               [socket, rest = answer.reply.sliced(answer.reply.size() / 2)] {
+                                   socket->write(rest);
+                               });
+            return;
+        }
         if (answer.act == Act::Reset) {
             // Linger with a zero time-out: closing then sends a reset instead of a FIN.
             const struct linger off = {1, 0};
@@ -172,6 +212,20 @@ private:
         socket->write(answer.reply);
     }
 
-    QTcpServer m_server;
+    // Every connection a QSslSocket, encrypted at once or later, or never without a certificate.
+    struct Server : QTcpServer
+    {
+        QSslConfiguration tls;
+        bool implicitTls = false;
+        void incomingConnection(qintptr descriptor) override
+        {
+            auto *socket = new QSslSocket(this);
+            socket->setSocketDescriptor(descriptor);
+            socket->setSslConfiguration(tls);
+            if (implicitTls)
+                socket->startServerEncryption();
+            addPendingConnection(socket);
+        }
+    } m_server;
     QByteArray m_rcpt;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSslConfiguration>
 
 namespace {
 
@@ -104,9 +105,92 @@ TEST(E2EPostfix, DeadAddressesArePassedOverAndEveryVerdictIsLogged)
     EXPECT_EQ(QString(check.readAllStandardOutput()),
               "[('anna@list.test', 1), ('boris@list.test', 1), ('dina@list.test', 1), "
               "('egor@list.test', 1), ('gleb@list.test', 1), ('vera@list.test', 1)]\n"
-              "[('anna@list.test', 'delivered', '250 2.0.0'), ('boris@list.test', 'delivered', '250 2.0.0'), "
-              "('dead1@list.test', 'refused', '550 5.1.1'), ('vera@list.test', 'delivered', '250 2.0.0'), "
-              "('gleb@list.test', 'delivered', '250 2.0.0'), ('dead2@list.test', 'refused', '550 5.1.1'), "
-              "('dina@list.test', 'delivered', '250 2.0.0'), ('egor@list.test', 'delivered', '250 2.0.0')]\n")
+              "[('anna@list.test', 'delivered', '250 2.0.0'), ('boris@list.test', 'delivered', "
+              "'250 2.0.0'), "
+              "('dead1@list.test', 'refused', '550 5.1.1'), ('vera@list.test', 'delivered', '250 "
+              "2.0.0'), "
+              "('gleb@list.test', 'delivered', '250 2.0.0'), ('dead2@list.test', 'refused', '550 "
+              "5.1.1'), "
+              "('dina@list.test', 'delivered', '250 2.0.0'), ('egor@list.test', 'delivered', '250 "
+              "2.0.0')]\n")
         << check.readAllStandardError().toStdString();
+}
+
+// Through the provider-like server of with_submission.sh: a series of three to a domain it
+// relays to only after a login, on 587 (STARTTLS) and 465 (TLS from the first byte), each
+// address once, the login in Postfix's log; a wrong password delivers nothing and is asked again.
+class E2ESubmission : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("BREVANT_E2E_CA"))
+            GTEST_SKIP() << "run through tests/e2e/with_submission.sh";
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(qEnvironmentVariable("BREVANT_E2E_CA"));
+        QSslConfiguration::setDefaultConfiguration(trusted); // the program trusts the system's
+    }
+
+    // Sends the series through `port`; returns the addresses stored, one line each, sorted.
+    QString series(int port, const QStringList &passwords)
+    {
+        const QString maildir = qEnvironmentVariable("BREVANT_E2E_REMOTE_MAILDIR");
+        for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files))
+            QFile::remove(maildir + "/new/" + name);
+        QFile::remove(h.dir.filePath(DeliveryLog::FileName)); // the same mailing once more
+        h.dir.writeAll("anna@remote.test\nboris@remote.test\nvera@remote.test\n",
+                       qgetenv("BREVANT_E2E_HOST") + ':' + QByteArray::number(port) + "\n" +
+                           qgetenv("BREVANT_E2E_LOGIN") + '\n',
+                       "<news@example.test>\n", "Через провайдера\n", "Здравствуйте!\n");
+        frmBrevant::Options options;
+        options.askPassword = [this, passwords](const QString &, const QString &) {
+            return passwords.value(asked++);
+        };
+        frmBrevant &w = h.open(quint16(port), options);
+        w.Command1->click();
+        EXPECT_TRUE(h.waitFor([&] { return !w.Timer1->isActive(); }, 30000)); // "OK!" or cancel
+        QStringList stored;
+        for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files)) {
+            QFile file(maildir + "/new/" + name);
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (line.startsWith("X-Original-To: "))
+                    stored << line.mid(15).trimmed();
+        }
+        stored.sort();
+        return stored.join(' ');
+    }
+
+    AppHarness h;
+    int asked = 0;
+};
+
+TEST_F(E2ESubmission, SeriesOfThreeThroughEachPortAfterALogin)
+{
+    QFile log(qEnvironmentVariable("BREVANT_E2E_MAILLOG"));
+    for (const int port : {587, 465}) {
+        SCOPED_TRACE(port);
+        asked = 0;
+        h.boxes.clear();
+        EXPECT_EQ(series(port, {qEnvironmentVariable("BREVANT_E2E_PASSWORD")}),
+                  "anna@remote.test boris@remote.test vera@remote.test");
+        EXPECT_EQ(asked, 1);
+        EXPECT_TRUE(h.boxes.isEmpty()) << h.boxes.value(0).text.toStdString();
+    }
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    EXPECT_EQ(lines.count("sasl_method=PLAIN, sasl_username=news@example.test"), 6);
+    EXPECT_EQ(lines.count("/submission/smtpd[") > 0 && lines.count("/submissions/smtpd[") > 0,
+              true);
+}
+
+// The next tick asks again; a cancel stops the series.
+TEST_F(E2ESubmission, AWrongPasswordDeliversNothingAndIsAskedAgain)
+{
+    EXPECT_EQ(series(587, {"wrong"}), "");
+    ASSERT_EQ(h.boxes.size(), 1);
+    EXPECT_TRUE(h.boxes[0].text.startsWith("SMTP Error: 535 5.7.8"))
+        << h.boxes[0].text.toStdString();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(h.window->Label5->text(), "1");
 }

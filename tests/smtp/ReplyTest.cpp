@@ -2,6 +2,7 @@
 // missed, an address that keeps spaces or brackets.
 #include "Reply.h"
 #include "Fields.h"
+#include "Server.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,4 +72,39 @@ TEST(Fields, AddressesLoseSpacesAndOnePairOfBrackets)
         {"a@b>", "a@b>"},   {"<>", ""},         {"\t<a@b>", "\t<a@b>"}, {"<a> <b>", "a> <b"}};
     for (const auto &[in, out] : cases)
         EXPECT_EQ(Smtp::address(in), out) << in.toStdString();
+}
+
+// Where to send, from the first line of smtp.txt.
+TEST(Fields, ServerPortAndSecurityFromTheHostLine)
+{
+    using Smtp::Security;
+    const struct
+    {
+        QByteArray line, host;
+        int port;
+        Security security;
+        bool valid;
+    } cases[] = {
+        {" smtp.example.test ", "smtp.example.test", 25, Security::None, true},
+        {"smtp.example.test:25", "smtp.example.test", 25, Security::None, true},
+        {"smtp.example.test:465", "smtp.example.test", 465, Security::Implicit, true},
+        {"smtp.example.test:587", "smtp.example.test", 587, Security::StartTls, true},
+        {"smtp.example.test:2525", "smtp.example.test", 2525, Security::StartTls, true},
+        {"[2001:db8::1]:587", "2001:db8::1", 587, Security::StartTls, true},
+        {"[2001:db8::1]", "2001:db8::1", 25, Security::None, true},
+        {"2001:db8::1", "2001:db8::1", 25, Security::None, true},
+        {"192.0.2.7:465", "192.0.2.7", 465, Security::Implicit, true},
+        {"smtp.example.test:", "smtp.example.test", 25, Security::None, false},
+        {"smtp.example.test:0", "smtp.example.test", 25, Security::None, false},
+        {"smtp.example.test:65536", "smtp.example.test", 25, Security::None, false},
+        {"smtp.example.test:+587", "smtp.example.test", 25, Security::None, false},
+        {"smtp.example.test:587x", "smtp.example.test", 25, Security::None, false},
+        {"[2001:db8::1]587", "2001:db8::1", 25, Security::None, false},
+    };
+    for (const auto &c : cases) {
+        const Smtp::Server s = Smtp::server(c.line);
+        EXPECT_TRUE(s.host == c.host && s.port == c.port && s.security == c.security &&
+                    s.valid == c.valid)
+            << c.line.toStdString() << " gave " << s.host.toStdString() << " " << s.port;
+    }
 }
