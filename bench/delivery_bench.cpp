@@ -4,6 +4,9 @@
 //   big MIB          one message with a MIB MiB attachment: seconds to the end of the dialogue,
 //                    peak memory above idle, and its bytes of header and text for the peer
 //   series COUNT     a series on the real timer: each tick's deviation from its interval
+//   submission N     as rate, shown, through a mail provider's server: to $BREVANT_E2E_HOST:587
+//                    with STARTTLS and a login ($BREVANT_E2E_LOGIN, $BREVANT_E2E_PASSWORD), the
+//                    test authority $BREVANT_E2E_CA trusted (bench/submission_compare.sh)
 // "hidden" leaves the window unshown, which tells the cost of repainting from that of sending.
 // Figures also go out as "result NAME VALUE"; exit status 1 when anything failed.
 #include "AttachmentBlock.h"
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRandomGenerator>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -41,6 +45,7 @@ struct Bench
 {
     QTemporaryDir dir;
     std::unique_ptr<frmBrevant> w;
+    QByteArray host = "127.0.0.1", domain = "example.test"; // where to, and the recipients'
 
     // `count` addresses, all as long (so every header block is as long), host and sender at
     // 127.0.0.1, a Cyrillic subject (RFC 2047 encoded on the wire), `text`, and `attachment` as
@@ -49,10 +54,10 @@ struct Bench
     {
         QByteArray list;
         for (int i = 0; i < count; ++i)
-            list += "reader" + QByteArray::number(i).rightJustified(5, '0') + "@example.test\r\n";
+            list += "reader" + QByteArray::number(i).rightJustified(5, '0') + '@' + domain + "\r\n";
         const std::pair<const char *, QByteArray> files[] = {
             {MailingJob::RecipientsFile, list},
-            {MailingJob::HostFile, "127.0.0.1\r\n"},
+            {MailingJob::HostFile, host + "\r\n"},
             {MailingJob::SenderFile, "bench@example.test\r\n"},
             {MailingJob::SubjectFile,
              "\xC5\xE6\xE5\xED\xE5\xE4\xE5\xEB\xFC\xED\xFB\xE9 \xEE\xE1\xE7\xEE\xF0\r\n"},
@@ -106,6 +111,9 @@ struct Bench
             fail("message box " + title + ": " + text);
         };
         options.openFile = [attachment] { return attachment; };
+        options.askPassword = [](const QString &, const QString &) {
+            return qEnvironmentVariable("BREVANT_E2E_PASSWORD");
+        };
         w = std::make_unique<frmBrevant>(options);
         if (!hidden)
             w->show();
@@ -121,10 +129,17 @@ template <typename Done> void runUntil(Done done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void runRate(int n, bool hidden)
+void runRate(int n, bool hidden, bool submission = false)
 {
-    constexpr int Warmup = 50;
+    const int Warmup = submission ? 2 : 50;
     Bench b;
+    if (submission) {
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(qEnvironmentVariable("BREVANT_E2E_CA"));
+        QSslConfiguration::setDefaultConfiguration(trusted);
+        b.host = qgetenv("BREVANT_E2E_HOST") + ":587\r\n" + qgetenv("BREVANT_E2E_LOGIN");
+        b.domain = "remote.test";
+    }
     b.writeSizedJob(Warmup + n, 1024); // as smtp-source -l 1024
     frmBrevant &w = b.open(hidden);
     std::clock_t cpu = 0;
@@ -143,11 +158,13 @@ void runRate(int n, bool hidden)
     const double cpuUs = double(std::clock() - cpu) / CLOCKS_PER_SEC / n * 1e6;
     if (w.job.SentCount != Warmup + n || w.Label5->text() != "OK!")
         fail("the mailing did not reach the end of its list");
-    std::printf("rate: %d messages of 1024 bytes of header and text, one connection each, window "
+    const char *name = submission ? "submission" : hidden ? "rate_hidden" : "rate";
+    std::printf("%s: %d messages of 1024 bytes of header and text, one connection each%s, window "
                 "%s, in %.3f s: %.1f messages/s; processor time %.1f us a message\n"
-                "result rate%s %.12g\nresult rate%s_cpu_us %.12g\n",
-                n, hidden ? "hidden" : "shown", seconds, n / seconds, cpuUs,
-                hidden ? "_hidden" : "", n / seconds, hidden ? "_hidden" : "", cpuUs);
+                "result %s %.12g\nresult %s_cpu_us %.12g\n",
+                name, n, submission ? " with STARTTLS and a login" : "",
+                hidden ? "hidden" : "shown", seconds, n / seconds, cpuUs, name, n / seconds, name,
+                cpuUs);
 }
 
 // The peak resident size of this process (VmHWM in /proc/self/status) in KiB.
@@ -251,9 +268,9 @@ int main(int argc, char **argv)
     const QString mode = args.value(1);
     const int count = args.value(2).toInt();
     if (count < 1 || args.size() > 3 + (mode == "rate") || args.value(3, "hidden") != "hidden")
-        fail("usage: delivery_bench rate N [hidden] | big MIB | series COUNT");
-    if (mode == "rate")
-        runRate(count, args.size() == 4);
+        fail("usage: delivery_bench rate N [hidden] | big MIB | series COUNT | submission N");
+    if (mode == "rate" || mode == "submission")
+        runRate(count, args.size() == 4, mode == "submission");
     else if (mode == "big")
         runBig(count);
     else if (mode == "series")

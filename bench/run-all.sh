@@ -15,13 +15,15 @@
 #   delivery_compare.sh  delivery through the window beside Postfix's smtp-source
 #
 # Environment: DELIVERY_N (messages of the rate run, default 1000), DELIVERY_RUNS (default 5),
+#              SUBMISSION_N (messages through the provider-like server, default 50),
 #              BENCH_REPETITIONS (Google Benchmark repetitions, default 5).
 # Exit status: 0 when every goal is met, 3 when one is not, 1 when a benchmark failed.
 #
-# Not part of this run: bench/submission_compare.sh [BUILD-DIR] [N] times N sends by swaks through
-# the provider-like Postfix of tests/e2e/with_submission.sh (587, STARTTLS, AUTH PLAIN), the peer
-# of the program's sending through a provider; needs root.
-# bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
+#   submission_compare.sh  N sends through the provider-like Postfix of
+#                        tests/e2e/with_submission.sh (587, STARTTLS, AUTH PLAIN), the window
+#                        beside swaks --tls --auth: at least twice swaks's messages a second
+#
+# Not part of this run: bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
 # and rspamd offline on messages as delivered (Maildir files, with the receiving server's
 # headers) and prints every rule and symbol with its score; exit status 1 when a filter could
 # not run. It installs the two filters when they are missing, keeps its state (rspamd's compiled
@@ -63,6 +65,7 @@ gbench uu_encode_bench '^BM_(UUEncodeFile|Encode)(/|$)'
 gbench smtp_data_bench
 script uu_compare "$HERE/uu_compare.sh" "$BUILD/bench/uuenc"
 script delivery_compare "$HERE/delivery_compare.sh" "$BUILD" "${DELIVERY_N:-1000}" "${DELIVERY_RUNS:-5}"
+script submission_compare "$HERE/submission_compare.sh" "$BUILD" "${SUBMISSION_N:-50}"
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
 cat <<EOF >"$OUT/report.md"
@@ -134,6 +137,12 @@ data = medians("smtp_data_bench")["BM_UuencodedBlock/65536"]
 rows.append(("message data producer, 32 MiB uuencoded block, 64 KiB chunks, GB/s (no peer)",
              f"{gbs(data):.2f}", "-", "-", "-", None))
 
+sub = dict(re.findall(r"^result (\S+) (\S+)$", read("submission_compare.out"), re.M))
+ours, swaks = float(sub["ours_msgs_per_s"]), float(sub["swaks_msgs_per_s"])
+rows.append(("through a provider's server: 587, STARTTLS, AUTH PLAIN, one connection a message, "
+             "messages/s (peer: swaks --tls --auth)", f"{ours:.1f}", f"{swaks:.1f}",
+             f"{ours / swaks:.2f}", ">= 2x", ours / swaks >= 2))
+
 for line in read("delivery_compare.out").splitlines():
     cells = [c.strip() for c in line.strip("|").split("|")]
     if line.startswith("| ") and len(cells) == 6 and cells[0] != "figure":
@@ -147,7 +156,7 @@ for *cells, met in rows:
 missed = [r[0] for r in rows if r[5] is False]
 print("\nGoals missed: " + ("; ".join(missed) or "none"))
 print("\n## Output of each benchmark")
-for name in ("uu_compare", "delivery_compare"):
+for name in ("uu_compare", "delivery_compare", "submission_compare"):
     print(f"\n### {name}.sh\n\n```\n{read(name + '.out').rstrip()}\n```")
 for name in ("job_load_bench", "uu_encode_bench", "smtp_data_bench"):
     print(f"\n### {name} (medians)\n\n```")

@@ -9,8 +9,8 @@
 #          as delivery_bench's rate mode sends) to anna@remote.test. One process a message: its
 #          figure includes starting Perl and its TLS library every time, as a shell script
 #          mailing a list with swaks would.
-#   ours   delivery_bench's submission mode, once it has one (see below); until then it is not
-#          measured, and said so.
+#   ours   delivery_bench's submission mode: the window sending N messages of the same size back
+#          to back, shown, to addresses at remote.test, with STARTTLS and AUTH PLAIN each.
 #
 # Two warm-up messages each first; afterwards every message must have been stored.
 # usage: submission_compare.sh [BUILD-DIR] [N]     (defaults: build 50; needs root)
@@ -80,12 +80,10 @@ echo "swaks: $N messages, 587 with STARTTLS and AUTH PLAIN, one process and conn
 echo "result swaks_msgs_per_s $swaks_rate"
 
 # --- ours ----------------------------------------------------------------------------------------
-# delivery_bench's submission mode, to come: `delivery_bench submission N`, as its rate mode (N
-# messages of 1024 bytes of header and text back to back, one connection each, after a warm-up)
-# but to $BREVANT_E2E_HOST:587 with STARTTLS and AUTH PLAIN as $BREVANT_E2E_LOGIN with
-# $BREVANT_E2E_PASSWORD, trusting $BREVANT_E2E_CA, to addresses at remote.test; it prints
-# "result submission VALUE" in messages a second. Its usage line (delivery_bench --help) names
-# the mode, which is how this script tells whether it is there.
+# `delivery_bench submission N`: as its rate mode (N messages of 1024 bytes of header and text
+# back to back, one connection each, after a warm-up) but to $BREVANT_E2E_HOST:587 with STARTTLS
+# and AUTH PLAIN as $BREVANT_E2E_LOGIN, trusting $BREVANT_E2E_CA; "result submission VALUE" in
+# messages a second. Its usage line (delivery_bench --help) names the mode.
 if [ -x "$BENCH" ] && { "$BENCH" --help 2>&1 || true; } | grep -i usage | grep -qw submission; then
     before=$(stored)
     "$BENCH" submission "$N" >"$WORK/ours.out" 2>"$WORK/ours.err" ||
