@@ -100,6 +100,7 @@ TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)
         {"characters Windows-1251 lacks", QStringLiteral("a中b😀中").toUtf8(), "a?b??", {"中", "😀"}},
         {"bad UTF-8 after a byte-order mark", "\xEF\xBB\xBFz\xFFz", "z?z", {"\uFFFD"}},
         {"only used lines are reported", "\xC3\xA9\n\xC3\xA9", "?", {"é"}},
+        {"the last code point", "a\xF4\x8F\xBF\xBF", "a?", {QString::fromUcs4(U"\U0010FFFF")}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -29,6 +29,9 @@ size() { # of the program's one window, or nothing while there is none
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$scratch/display" 2>/dev/null &
 within 100 '[ -s "$scratch/display" ]'
 export DISPLAY=:$(cat "$scratch/display")
+status=0
+"$program" one two >/dev/null 2>&1 || status=$?
+[ $status -eq 1 ] || fail "two folders on the command line gave exit status $status, not 1"
 job=$scratch/job
 mkdir "$job" "$scratch/elsewhere"
 for file in mail='first@example.test\r\nsecond@example.test' smtp=127.0.0.1 sender=me@example.test \
