@@ -45,7 +45,7 @@ void frmBrevant::wireEvents()
     connect(Winsock1, &SmtpConnection::delivered, this, [this](const QByteArray &reply) {
         logged(m_run->record(DeliveryLog::Result::Delivered, Cp1251::toUnicode(reply)));
     });
-    connect(Winsock1, &SmtpConnection::over, this, &frmBrevant::endMessage);
+    connect(Winsock1, &SmtpConnection::over, this, [this] { moveOn(); });
     connect(Winsock1, &SmtpConnection::refused, this, &frmBrevant::onRefused);
     connect(Winsock1, &SmtpConnection::unsafe, this,
             [this](SmtpConnection::Problem problem, const QString &detail) {
@@ -228,11 +228,6 @@ bool frmBrevant::moveOn()
     if (series && m_run->refusedNow > 0)
         showBox(QMessageBox::Information, windowTitle(), BoxTexts::seriesOver(*m_run));
     return false;
-}
-
-void frmBrevant::endMessage()
-{
-    moveOn();
 }
 
 void frmBrevant::onRefused(const QByteArray &reply, Smtp::Outcome how)

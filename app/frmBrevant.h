@@ -93,7 +93,6 @@ private:
     // Shows the next address that has not had this mailing; without one, stops the series
     // with "OK!" and returns false.
     bool moveOn();
-    void endMessage();
     void onRefused(const QByteArray &reply, Smtp::Outcome how);
     // The password for a provider, asked the first time a send needs it; false when cancelled.
     bool havePassword();
