@@ -20,7 +20,7 @@
 # Exit status: 0 when every goal is met, 3 when one is not, 1 when a benchmark failed.
 #
 #   submission_compare.sh  N sends through the provider-like Postfix of
-#                        tests/e2e/with_submission.sh (587, STARTTLS, AUTH PLAIN), the window
+#                        scripts/mail-server/with_submission.sh (587, STARTTLS, AUTH PLAIN), the window
 #                        beside swaks --tls --auth: at least twice swaks's messages a second
 #
 # Not part of this run: bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin

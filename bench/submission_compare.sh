@@ -2,7 +2,7 @@
 # Messages a second through a mail provider's server over loopback, with TLS and a login for every
 # message: swaks beside the program, each sending N messages back to back, one connection each,
 # to the submission service on mail.example.test:587 (STARTTLS required, AUTH PLAIN checked by
-# Dovecot) of tests/e2e/with_submission.sh, in a network namespace made for the run.
+# Dovecot) of scripts/mail-server/with_submission.sh, in a network namespace made for the run.
 #
 #   swaks  N runs of swaks --tls --auth PLAIN, verifying the certificate against the test
 #          authority, each sending the same message of 1024 bytes of header and text (as many
@@ -30,7 +30,7 @@ if [ "${1:-}" != --inside ]; then
     [ "$(id -u)" -eq 0 ] || die "needs root (network namespace)"
     command -v swaks >/dev/null || die "no swaks (package swaks)"
     rc=0
-    "$HERE/../tests/e2e/with_submission.sh" "$0" --inside "$BENCH" "$N" || rc=$?
+    "$HERE/../scripts/mail-server/with_submission.sh" "$0" --inside "$BENCH" "$N" || rc=$?
     [ $rc -ne 77 ] || die "the submission server could not be started"
     exit $rc
 fi

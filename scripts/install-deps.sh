@@ -14,7 +14,7 @@ packages=(
     # what a screen reader reads the window through, for the accessibility test
     dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
     # mail peers for the demo, the tests and the benchmarks; the provider-like server
-    # (tests/e2e/with_submission.sh): Dovecot for the logins, openssl for the test certificates,
+    # (scripts/mail-server/with_submission.sh): Dovecot for the logins, openssl for the test certificates,
     # swaks (with Net::SSLeay for its TLS) as the peer client
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
     dovecot-core openssl swaks libnet-ssleay-perl

@@ -125,7 +125,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("BREVANT_E2E_CA"))
-            GTEST_SKIP() << "run through tests/e2e/with_submission.sh";
+            GTEST_SKIP() << "run through scripts/mail-server/with_submission.sh";
         QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
         trusted.addCaCertificates(qEnvironmentVariable("BREVANT_E2E_CA"));
         QSslConfiguration::setDefaultConfiguration(trusted); // the program trusts the system's

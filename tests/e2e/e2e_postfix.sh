@@ -3,14 +3,15 @@
 # Usage: e2e_postfix.sh PROGRAM [ARGUMENTS...]; needs root, else exits 77. PROGRAM is the test
 # binary e2e_postfix_tests, or restart_test.sh with the program.
 # Runs the test binary against a private Postfix on 127.0.0.1:25 in a network namespace of its
-# own (postfix/*.cf: strict envelopes, bare line ends refused, no headers added, a catch-all
+# own (scripts/mail-server/postfix/*.cf: strict envelopes, bare line ends refused, no headers added, a catch-all
 # Maildir), stopped and deleted afterwards; E2E_KEEP=1 keeps its folder for a look.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd -P)
 BINARY=$(readlink -f "$1")
 shift
 [ "$(id -u)" -eq 0 ] || { echo "e2e_postfix: needs root for the network namespace; skipped"; exit 77; }
-. "$HERE/postfix_instance.sh"
+SERVER=$HERE/../../scripts/mail-server
+. "$SERVER/postfix_instance.sh"
 
 instance_begin e2e-postfix
 mkdir -p "$WORK/Maildir"/{new,cur,tmp}
@@ -21,7 +22,7 @@ chown -R nobody "$WORK/Maildir"
     echo "@example.test Maildir/"
     for user in anna boris vera gleb dina egor; do echo "$user@list.test Maildir/"; done
 } >"$ETC/vmailbox"
-cp "$HERE"/postfix/*.cf "$ETC"
+cp "$SERVER"/postfix/*.cf "$ETC"
 postconf -c "$ETC" -e "syslog_name = postfix-$NS" "virtual_uid_maps = static:$(id -u nobody)" \
     "virtual_gid_maps = static:$(id -g nobody)"
 instance_start

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # Sourced by the scripts that run a private Postfix in a network namespace of their own
-# (e2e_postfix.sh, with_submission.sh). Needs root. No chroot: the instance lives only under its
+# (tests/e2e/e2e_postfix.sh, with_submission.sh). Needs root. No chroot: the instance lives only under its
 # own folder, and everything, folder, namespace and processes, goes at exit; E2E_KEEP=1 keeps the
 # folder for a look.
 #

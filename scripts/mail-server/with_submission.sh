@@ -8,7 +8,7 @@
 #   587  submission: STARTTLS required, AUTH PLAIN and LOGIN offered only after it, no mail
 #        without a login, then relaying to any domain; 465: the same over TLS from the first byte
 # Both TLS services present the certificate of mail.example.test (also IP 127.0.0.1) signed by a
-# test authority made afresh by ../tls/make-certs.sh. Every message accepted for example.test is
+# test authority made afresh by make-certs.sh. Every message accepted for example.test is
 # stored as one file in BREVANT_E2E_MAILDIR/new, every one relayed to remote.test in
 # BREVANT_E2E_REMOTE_MAILDIR/new; Delivered-To and X-Original-To name the recipient.
 #
@@ -44,7 +44,7 @@ esac
 . "$HERE/postfix_instance.sh"
 
 instance_begin submission
-"$HERE/../tls/make-certs.sh" "$WORK/certs"
+"$HERE/make-certs.sh" "$WORK/certs"
 for box in Maildir Maildir-remote; do mkdir -p "$WORK/$box"/{new,cur,tmp}; done
 chown -R nobody "$WORK"/Maildir*
 printf '%s\n' "@example.test Maildir/" "@remote.test Maildir-remote/" >"$ETC/vmailbox"
@@ -76,7 +76,7 @@ innet env MAIL_CONFIG="$ETC" QT_QPA_PLATFORM=offscreen TMPDIR="$WORK" \
     BREVANT_E2E_HOST=mail.example.test BREVANT_E2E_LOGIN="$LOGIN" BREVANT_E2E_PASSWORD="$PASSWORD" \
     BREVANT_E2E_CA="$WORK/certs/ca.pem" BREVANT_E2E_CERTS="$WORK/certs" \
     BREVANT_E2E_MAILDIR="$WORK/Maildir" BREVANT_E2E_REMOTE_MAILDIR="$WORK/Maildir-remote" \
-    BREVANT_E2E_MAILLOG="$WORK/log/maillog" BREVANT_CHECK_MAILDIR="$HERE/check_maildir.py" \
+    BREVANT_E2E_MAILLOG="$WORK/log/maillog" BREVANT_CHECK_MAILDIR="$HERE/../../tests/e2e/check_maildir.py" \
     "$@" || rc=$?
 [ $rc -eq 0 ] || tail -n 30 "$WORK/log/maillog" >&2
 exit $rc
