@@ -9,7 +9,9 @@
 ; %LOCALAPPDATA%\Programs\brevant), or for all users (into Program Files) when chosen on the first
 ; page or given /AllUsers. /S installs silently; /CurrentUser and /AllUsers choose the mode.
 
-Unicode true
+; A 64-bit installer for the 64-bit program: it starts only where the program can run, and
+; writes the 64-bit view of the registry.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 
@@ -39,7 +41,6 @@ BrandingText "${NAME} ${VERSION}"
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -65,17 +66,10 @@ VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "GPL-3.0-or-later"
 
 Function .onInit
-  ; The program and its Qt are 64-bit only.
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "${NAME} needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 
 Function un.onInit
-  SetRegView 64
   !insertmacro MULTIUSER_UNINIT
 FunctionEnd
 
