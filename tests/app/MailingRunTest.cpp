@@ -132,6 +132,23 @@ TEST(MailingRun, ARestartSendsNoSecondCopy)
     EXPECT_EQ(h.open(server.port()).txtRecipient->text(), "a@example.test");
 }
 
+// A list whose every address had the mailing: its last address shows, and a send sends nothing.
+TEST(MailingRun, AMailingThatEveryAddressHadSendsNothingMore)
+{
+    AppHarness h;
+    h.dir.write("mail.txt", "a@example.test\r\n");
+    ScriptedServer server;
+    h.open(server.port());
+    h.sendOne();
+    frmBrevant &w = h.open(server.port());
+    ASSERT_TRUE(h.waitFor([&] { return !h.boxes.isEmpty(); }));
+    EXPECT_TRUE(h.boxes[0].text.contains("Все адреса списка уже получили её."));
+    EXPECT_EQ(w.txtRecipient->text(), "a@example.test");
+    h.sendOne();
+    EXPECT_EQ(w.Label5->text(), "OK!");
+    EXPECT_EQ(server.connections.size(), 1);
+}
+
 TEST(MailingRun, TheDeliveredRowIsOnDiskWhenQuitArrives)
 {
     AppHarness h;

@@ -13,7 +13,8 @@ TEST(DeliveryLog, RowsAsPythonReadsThemAndTheDeliveriesOfOneMailing)
     TempDir dir;
     const QString path = dir.write(DeliveryLog::FileName,
                                    "time,line,address,result,reply,message_id,mailing\r\n"
-                                   "2026-12-07T06:00:00Z,1,A@X.test,delivered,,<1@x>,m\r\n"
+                                   "2026-12-07T06:00:00Z,1,A@X.test,delivered,,<1@x>,m\r"
+                                   "2026-12-07T06:00:30Z,7,z@x.test,delivered,,<7@x>,m\n"
                                    "2026-12-07T06:00:03Z,2,b@x.test,delivered,,<2@x>,other\r\n"
                                    "2026-12-07T06:00:06Z,3,c@x.test,refused,550,<3@x>,m\r\n"
                                    "2026-12-07T06:00:09Z,4,d@x.test,deliv");
@@ -33,11 +34,11 @@ TEST(DeliveryLog, RowsAsPythonReadsThemAndTheDeliveriesOfOneMailing)
                              "encoding='utf-8')): print('|'.join(r))",
                              path});
     ASSERT_TRUE(python.waitForFinished());
-    EXPECT_EQ(QString::fromUtf8(python.readAllStandardOutput()).split('\n').mid(4).join('\n'),
+    EXPECT_EQ(QString::fromUtf8(python.readAllStandardOutput()).split('\n').mid(5).join('\n'),
               "2026-12-07T06:00:09Z|4|d@x.test|deliv\n"
               "2026-12-07T06:00:12Z||e,\"é\"@x.test|delivered|250 \"ok\", queued  as 1|<5@x>|m\n");
     const DeliveryLog::History history = DeliveryLog::read(path, "m");
-    EXPECT_EQ(history.delivered, QSet<QString>({"a@x.test", "e,\"é\"@x.test"}));
-    EXPECT_EQ(history.last, QDateTime(QDate(2026, 12, 7), QTime(6, 0, 12), QTimeZone::utc()));
+    EXPECT_EQ(history.delivered, QSet<QString>({"a@x.test", "z@x.test", "e,\"é\"@x.test"}));
+    EXPECT_EQ(history.last, QDateTime(QDate(2026, 12, 7), QTime(6, 0, 30), QTimeZone::utc()));
     EXPECT_TRUE(DeliveryLog::read(dir.filePath("none.csv"), "m").delivered.isEmpty());
 }

@@ -46,6 +46,7 @@ TEST(Headers, ExactBlockOfAnAsciiSubject)
         {"a@example.test", "", true, "example.test"},
         {"postmaster", "Files", false, "brevant.invalid"},
         {"root@localhost", "x", true, "brevant.invalid"},
+        {"a@exa<mple.test", "x", true, "brevant.invalid"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.subject.toStdString());

@@ -94,6 +94,8 @@ TEST(Fields, ServerPortAndSecurityFromTheHostLine)
         {"[2001:db8::1]", "2001:db8::1", 25, Security::None, true},
         {"2001:db8::1", "2001:db8::1", 25, Security::None, true},
         {"192.0.2.7:465", "192.0.2.7", 465, Security::Implicit, true},
+        {"h:1", "h", 1, Security::StartTls, true},
+        {"h:0587", "h", 587, Security::StartTls, true},
         {"smtp.example.test:", "smtp.example.test", 25, Security::None, false},
         {"smtp.example.test:0", "smtp.example.test", 25, Security::None, false},
         {"smtp.example.test:65536", "smtp.example.test", 25, Security::None, false},
