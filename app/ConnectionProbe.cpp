@@ -34,6 +34,15 @@ bool ConnectionProbe::wasReset() const
 #endif
 }
 
+void ConnectionProbe::acknowledgeAtOnce()
+{
+#if defined(Q_OS_LINUX)
+    const int on = 1;
+    if (m_descriptor >= 0)
+        ::setsockopt(int(m_descriptor), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+}
+
 void ConnectionProbe::release()
 {
 #if defined(Q_OS_LINUX)

@@ -4,6 +4,7 @@
 #include "Fields.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -16,10 +17,11 @@ QString key(QByteArrayView address)
 } // namespace
 
 MailingRun::MailingRun(const MailingJob &job, const QString &directory)
-    : m_job(job), m_mailing(DeliveryLog::fingerprint(job.SubjectLine, job.MailBody)),
-      m_log(QDir(directory).filePath(QLatin1String(DeliveryLog::FileName)))
+    : m_job(job), m_log(QDir(directory).filePath(QLatin1String(DeliveryLog::FileName)))
 {
-    DeliveryLog::History history = DeliveryLog::read(m_log.path(), m_mailing);
+    if (!QFileInfo::exists(m_log.path()))
+        return; // a folder's first mailing: nothing to read, and no fingerprint needed yet
+    DeliveryLog::History history = DeliveryLog::read(m_log.path(), mailing());
     m_had = std::move(history.delivered);
     hadBefore = m_had.size();
     lastBefore = history.last;
@@ -43,7 +45,7 @@ QString MailingRun::begin(QByteArrayView address, int line, QByteArray messageId
 {
     m_row = DeliveryLog::Row();
     m_row.messageId = std::move(messageId);
-    m_row.mailing = m_mailing;
+    m_row.mailing = mailing();
     setRecipient(address, line);
     return m_logFailed ? QString() : logFailure(m_log.open());
 }
@@ -67,6 +69,14 @@ QString MailingRun::record(DeliveryLog::Result result, const QString &reply)
     m_row.result = result;
     m_row.reply = reply;
     return logFailure(m_log.append(m_row));
+}
+
+QByteArray MailingRun::mailing() const
+{
+    // The SHA-256 of a letter of a megabyte takes milliseconds: computed once, when needed.
+    if (m_mailing.isEmpty())
+        m_mailing = DeliveryLog::fingerprint(m_job.SubjectLine, m_job.MailBody);
+    return m_mailing;
 }
 
 QString MailingRun::logFailure(const QString &reason)

@@ -36,7 +36,7 @@ public:
         return record(DeliveryLog::Result::Refused, reply);
     }
 
-    QByteArray mailing() const { return m_mailing; }
+    QByteArray mailing() const;
     QString logPath() const { return m_log.path(); }
 
     qsizetype hadBefore = 0; // addresses that had this mailing before this run
@@ -49,7 +49,7 @@ private:
     QString logFailure(const QString &reason);
 
     const MailingJob &m_job;
-    QByteArray m_mailing;
+    mutable QByteArray m_mailing; // see mailing()
     QSet<QString> m_had;
     DeliveryLog m_log;
     DeliveryLog::Row m_row;

@@ -84,9 +84,12 @@ SmtpConnection::SmtpConnection(Smtp::Timeouts timeouts, QObject *parent)
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
         if (!m_open)
             return;
+        m_probe.acknowledgeAtOnce();
         pumpData();
         m_timeout->start(m_session.replyTimeout(m_timeouts));
     });
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this,
+            [this] { m_probe.acknowledgeAtOnce(); });
     connect(m_timeout, &QTimer::timeout, this,
             [this] { breakOff(TimedOut.number, TimedOut.description); });
 }
