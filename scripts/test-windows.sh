@@ -104,10 +104,11 @@ started=$SECONDS
 # The program, the zip and the setup, with the cached Qt only; it installs mingw-w64, Wine,
 # NSIS and the rest. Then what the Linux tests need (Postfix, Dovecot, Python) and GoogleTest's
 # source.
+mkdir -p "$out"
 rc=0
-scripts/build-windows.sh --cached-qt-only >"$cache/build-windows.log" 2>&1 || rc=$?
+scripts/build-windows.sh --cached-qt-only >"$out/build-windows.log" 2>&1 || rc=$?
 if [ $rc -ne 0 ]; then
-    tail -n 20 "$cache/build-windows.log" >&2
+    tail -n 20 "$out/build-windows.log" >&2
     [ $rc -eq 77 ] && echo "Windows tests not run: the cross-built Qt is not in the cache" >&2
     exit $rc
 fi
@@ -141,7 +142,6 @@ wineserver -w
 # runtime on its path.
 windows_path() { local p=${1//\//\\}; echo "Z:$p"; }
 runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
-mkdir -p "$out"
 cat >"$emulator" <<EOF
 #!/usr/bin/env bash
 # Made by scripts/test-windows.sh: runs a Windows program under Wine for CTest.
