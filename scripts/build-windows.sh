@@ -7,6 +7,9 @@
 # host tools, which must match) is cross-built once into ~/.cache/brevant/qt-6.4.2-mingw: only
 # the modules and plugins the program needs. Later runs find that cache complete and go straight
 # to the program. Installs only what is missing, so running it again changes nothing it need not.
+# usage: scripts/build-windows.sh [--cached-qt-only]
+#   --cached-qt-only  never build Qt: exit 77 when the cache is missing or was built from
+#                     something else (scripts/test-windows.sh, which must not take 50 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src_dir=$PWD
@@ -134,6 +137,10 @@ build_qt() {
 
 if qt_complete; then
     echo "Qt $qt_version for Windows: using $qt_prefix"
+elif [ "${1:-}" = --cached-qt-only ]; then
+    echo "Qt $qt_version for Windows is not built in $qt_prefix, or not from this source and" \
+        "configuration: scripts/build-windows.sh builds it (about 50 minutes)" >&2
+    exit 77
 else
     echo "Qt $qt_version for Windows: building it once into $qt_prefix"
     build_qt

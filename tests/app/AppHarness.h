@@ -21,7 +21,11 @@
 
 #include <functional>
 #include <memory>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 struct Box
 {
@@ -206,7 +210,8 @@ private:
         if (answer.act == Act::Reset) {
             // Linger with a zero time-out: closing then sends a reset instead of a FIN.
             const struct linger off = {1, 0};
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                         reinterpret_cast<const char *>(&off), sizeof off);
             return socket->abort();
         }
         socket->write(answer.reply);

@@ -8,7 +8,9 @@
 #include <QJsonDocument>
 #include <QProcess>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -73,6 +75,7 @@ TEST(MailingRun, DeadAddressesArePassedOverAndLogged)
                            "550-5.1.1 <d@example.test>: User unknown\r");
         EXPECT_TRUE(!series || h.boxes[0].text.contains("Доставлено сейчас: 3.\nПропущено адресов, "
                                                         "которые не принимают почту: 2."));
+        SKIP_WITHOUT_PYTHON();
         const QList<QStringList> rows = logRows(h.dir);
         ASSERT_EQ(rows.size(), 6);
         EXPECT_EQ(rows[0].join(','), "time,line,address,result,reply,message_id,mailing");
@@ -127,9 +130,10 @@ TEST(MailingRun, ARestartSendsNoSecondCopy)
     EXPECT_EQ(server.deliveredTo,
               QList<QByteArray>({"<a@example.test>", "<b@example.test>", "<c@example.test>",
                                  "<d@example.test>", "<a@example.test>"}));
-    EXPECT_EQ(column(logRows(h.dir), 1), "1 2 3 5 ");
     h.dir.write("tema.txt", "Another subject");
     EXPECT_EQ(h.open(server.port()).txtRecipient->text(), "a@example.test");
+    SKIP_WITHOUT_PYTHON();
+    EXPECT_EQ(column(logRows(h.dir), 1), "1 2 3 5 ");
 }
 
 // A list whose every address had the mailing: its last address shows, and a send sends nothing.
@@ -151,6 +155,7 @@ TEST(MailingRun, AMailingThatEveryAddressHadSendsNothingMore)
 
 TEST(MailingRun, TheDeliveredRowIsOnDiskWhenQuitArrives)
 {
+    SKIP_WITHOUT_PYTHON();
     AppHarness h;
     ScriptedServer server;
     QList<QStringList> atQuit;
@@ -167,6 +172,9 @@ TEST(MailingRun, TheDeliveredRowIsOnDiskWhenQuitArrives)
 // Root writes anywhere: as root the case runs in a copy of this program as the user nobody.
 TEST(MailingRun, ALogThatCannotBeWrittenIsToldOnceAndTheMailingGoesOn)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "a folder's permissions do not stop its owner from writing on Windows";
+#else
     if (geteuid() == 0) {
         const QStringList asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups",
                                       QCoreApplication::applicationFilePath(),
@@ -174,6 +182,7 @@ TEST(MailingRun, ALogThatCannotBeWrittenIsToldOnceAndTheMailingGoesOn)
         EXPECT_EQ(QProcess::execute("setpriv", asNobody), 0);
         return;
     }
+#endif
     AppHarness h;
     ASSERT_TRUE(QFile::setPermissions(h.dir.path(), QFile::ReadOwner | QFile::ExeOwner));
     ScriptedServer server;

@@ -10,20 +10,21 @@ namespace {
 
 const QByteArray kPassword = "s3cret: пароль";
 
-// The test certificates, made once; the program trusts the test authority from then on.
+// The test certificates, made once; the program trusts the test authority from then on. Windows
+// cannot run the script that makes them: there they come made, in BREVANT_TEST_CERTS.
 const QString &certs()
 {
     static TempDir dir;
+    static const QString path = qEnvironmentVariable("BREVANT_TEST_CERTS", dir.path());
     static const bool made = [] {
-        if (QProcess::execute(BREVANT_MAKE_CERTS, {dir.path()}) != 0)
+        if (path == dir.path() && QProcess::execute(BREVANT_MAKE_CERTS, {dir.path()}) != 0)
             return false;
         QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
-        trusted.addCaCertificates(dir.filePath("ca.pem"));
+        trusted.addCaCertificates(path + "/ca.pem");
         QSslConfiguration::setDefaultConfiguration(trusted);
         return true;
     }();
     EXPECT_TRUE(made);
-    static const QString path = dir.path();
     return path;
 }
 
@@ -43,6 +44,17 @@ frmBrevant &open(AppHarness &h, ScriptedServer &server, int port, QStringList *a
 
 // The password in any form that could go over the line: as typed, and in base64 alone or behind
 // AUTH PLAIN's login.
+// Qt's Schannel backend cannot serve TLS with the EC test key (it hands Schannel the key as
+// PKCS#12, written for RSA and DSA keys only), nor under Wine 8 with any key (its
+// CertFindChainInStore is a stub); and Wine's Schannel waits on where a server answers TLS in
+// plain text. On Windows only the cases without a handshake run here; the client's TLS is
+// tested against Postfix (tests/e2e, E2ESubmission).
+#ifdef Q_OS_WIN
+constexpr bool kTlsServer = false;
+#else
+constexpr bool kTlsServer = true;
+#endif
+
 bool holdsPassword(const QByteArray &bytes)
 {
     return bytes.contains(kPassword) || bytes.contains(kPassword.toBase64()) ||
@@ -71,6 +83,8 @@ TEST(Submission, NothingOfTheLoginGoesToAServerThatIsNotSafe)
         {"server", 465, {"250-hi\r\n250 AUTH CRAM-MD5\r\n"}, "не предлагает вход по паролю"},
     };
     for (const auto &c : cases) {
+        if (!kTlsServer && (c.port == 465 || c.ehlo.reply.isEmpty()))
+            continue;
         SCOPED_TRACE(c.box.toStdString());
         AppHarness h;
         ScriptedServer server;
@@ -100,6 +114,8 @@ TEST(Submission, MessagesGoOutOnceTheLoginIsAcceptedOverTls)
 {
     const char *const plainLogin =
         "AUTH PLAIN AG1lQGV4YW1wbGUudGVzdABzM2NyZXQ6INC/0LDRgNC+0LvRjA==\r\n";
+    if (!kTlsServer)
+        GTEST_SKIP() << "no TLS server of Schannel here";
     for (const bool implicit : {false, true}) {
         SCOPED_TRACE(implicit ? "465" : "587");
         AppHarness h;
@@ -136,6 +152,8 @@ TEST(Submission, MessagesGoOutOnceTheLoginIsAcceptedOverTls)
 // that other programs can read.
 TEST(Submission, ARefusedLoginIsAskedAgainAndThePasswordIsKeptNowhere)
 {
+    if (!kTlsServer)
+        GTEST_SKIP() << "no TLS server of Schannel here";
     AppHarness h;
     ScriptedServer server;
     server.useTls(certs(), "server", true);
@@ -155,9 +173,11 @@ TEST(Submission, ARefusedLoginIsAskedAgainAndThePasswordIsKeptNowhere)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_FALSE(holdsPassword(file.readAll())) << qPrintable(file.fileName());
     }
+#ifndef Q_OS_WIN // what other programs read of this one, through /proc
     for (const char *part : {"/proc/self/cmdline", "/proc/self/environ"}) {
         QFile file(part);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_FALSE(holdsPassword(file.readAll())) << part;
     }
+#endif
 }

@@ -6,18 +6,28 @@
 #include <QFontInfo>
 #include <QGroupBox>
 
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
-// Puts a folder ('f'), a pipe ('p') or a device ('d') at `path`.
+#ifdef Q_OS_WIN // no SIGALRM: CTest's time-out ends a run that hangs
+unsigned alarm(unsigned) { return 0; }
+#endif
+
+// Puts a folder ('f'), a pipe ('p') or a device ('d', Linux only) at `path`.
 void replace(const QString &path, char kind)
 {
     QFile::remove(path);
+#ifdef Q_OS_WIN
+    ASSERT_TRUE(kind == 'f' && QDir().mkdir(path)) << "no pipes or devices in a folder on Windows";
+#else
     ASSERT_TRUE((kind == 'f' && QDir().mkdir(path)) ||
                 (kind == 'p' && ::mkfifo(qPrintable(path), 0600) == 0) ||
                 (kind == 'd' && QFile::link("/dev/zero", path)));
+#endif
 }
 
 const QString kSpecial = QStringLiteral("это не обычный файл, а канал, устройство или сокет");
@@ -63,7 +73,12 @@ TEST(Window, EveryControlAndSettingAsDesigned)
     EXPECT_EQ(w.windowIcon().availableSizes(),
               QList<QSize>{QSize(32, 32)}); // pixels: the package test
     // Each caption fits its label in the default font, which has every letter of it.
-    EXPECT_EQ(QFontInfo(w.font()).family(), "Liberation Sans");
+    const QString family = QFontInfo(w.font()).family();
+#ifdef Q_OS_WIN // where Liberation Sans is missing: Arial, its metric twin
+    EXPECT_TRUE(family == "Liberation Sans" || family == "Arial") << family.toStdString();
+#else
+    EXPECT_EQ(family, "Liberation Sans");
+#endif
     for (QLabel *label : {w.Label1, w.Label2, w.Label3, w.Label4}) {
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
         for (QChar ch : label->text())
@@ -134,6 +149,10 @@ TEST(Window, StartUpBoxNamesEveryProblemAndNothingHangs)
           "tema.txt, строка 1: 😀"}},
     };
     for (const auto &c : cases) {
+#ifdef Q_OS_WIN
+        if (&c == &cases[1]) // a pipe and a device
+            continue;
+#endif
         SCOPED_TRACE(c.box.first().toStdString());
         AppHarness h;
         c.breakJob(h.dir);
@@ -179,6 +198,9 @@ TEST(Window, NewMessageEmptiesThreeBoxesAndClosingIsNeverRefused)
 
 TEST(Window, UnreadableAttachmentCancelsTheSendWithABox)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "no named pipe in a folder on Windows";
+#endif
     AppHarness h;
     ScriptedServer server;
     frmBrevant &w = h.open(server.port());
@@ -230,6 +252,6 @@ TEST(Window, JobFolderFromTheArgumentTheCurrentDirectoryOrTheDialog)
         EXPECT_EQ(asked, c.asked);
         EXPECT_EQ(choice.folder, c.folder);
         EXPECT_EQ(!choice.error.isEmpty(), c.error);
-        EXPECT_TRUE(!c.error || choice.error.contains(c.argument)) << choice.error.toStdString();
+        EXPECT_TRUE(!c.error || choice.error.contains(QDir::toNativeSeparators(c.argument))) << choice.error.toStdString();
     }
 }

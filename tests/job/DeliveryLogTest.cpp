@@ -10,6 +10,7 @@
 
 TEST(DeliveryLog, RowsAsPythonReadsThemAndTheDeliveriesOfOneMailing)
 {
+    SKIP_WITHOUT_PYTHON();
     TempDir dir;
     const QString path = dir.write(DeliveryLog::FileName,
                                    "time,line,address,result,reply,message_id,mailing\r\n"
