@@ -86,6 +86,21 @@ TEST(MailingJob, RecipientTableAndNoticeWithEveryLineEnd)
     }
 }
 
+// A job file too large for memory, a sparse one of a terabyte, is reported, not a crash.
+TEST(MailingJob, AFileTooLargeForMemoryIsReported)
+{
+    TempDir dir;
+    dir.writeAll("a@x", "h", "s", "t", "");
+    QFile overcommit("/proc/sys/vm/overcommit_memory"), huge(dir.filePath("message.txt"));
+    if (!overcommit.open(QIODevice::ReadOnly) || overcommit.readAll().trimmed() == "1" ||
+        !huge.open(QIODevice::WriteOnly) || !huge.resize(qint64(1) << 40))
+        GTEST_SKIP() << "no sparse file that fits no memory here";
+    const MailingJob job = loaded(dir);
+    ASSERT_EQ(job.problems().size(), 1);
+    EXPECT_EQ(job.problems()[0].reason, "файл слишком велик: не хватает памяти");
+    EXPECT_EQ(job.SenderAddress, "s");
+}
+
 // Which bytes a file converts to is held against Qt's decoder in Cp1251Test; here, what is
 // reported.
 TEST(MailingJob, CharactersLostInConversionAreReportedByFileAndLine)

@@ -21,6 +21,10 @@ TEST(Reply, OverlongReplyIsCutButStillEndsAndANewConnectionForgetsTheOld)
     assembler.clear();
     assembler.feed("k\r\n");
     EXPECT_EQ(assembler.takeReply(), "k\r\n");
+    // A reply one byte short of the cap takes that byte of its next line.
+    assembler.feed("550-" + QByteArray(Smtp::ReplyAssembler::MaxReplyBytes - 7, 'z') +
+                   "\r\n550 end\r\n");
+    EXPECT_EQ(assembler.takeReply().size(), Smtp::ReplyAssembler::MaxReplyBytes);
 }
 
 TEST(Reply, AMultiLineReplyIsWholeWhereverItIsCut)
