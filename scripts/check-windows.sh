@@ -22,8 +22,10 @@ if [ "${1:-}" != --inside ]; then
 fi
 shot=$2
 
-zip_file=$(find "$root/build-windows" -maxdepth 1 -name 'brevant-*-windows-x64.zip' | head -n 1)
-setup=$(find "$root/build-windows" -maxdepth 1 -name 'brevant-*-setup.exe' | head -n 1)
+# This tree's version: build-windows/ may still hold the packages of an earlier one.
+version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+zip_file=$root/build-windows/brevant-$version-windows-x64.zip
+setup=$root/build-windows/brevant-$version-setup.exe
 if [ ! -f "$zip_file" ] || [ ! -f "$setup" ]; then
     echo "no zip or setup in build-windows/: run scripts/build-windows.sh first" >&2
     exit 1
@@ -88,7 +90,7 @@ cd "$drive_c" # a folder Wine can see, for the commands below
 
 # The zip.
 unzip -q "$zip_file" -d "$drive_c"
-folder=$(find "$drive_c" -mindepth 1 -maxdepth 1 -type d -name 'brevant-*')
+folder=$drive_c/brevant-$version
 for f in brevant.exe platforms/qwindows.dll tls/qschannelbackend.dll styles/qwindowsvistastyle.dll \
     Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6Network.dll; do
     check "the zip holds $f" test -f "$folder/$f"

@@ -29,6 +29,7 @@ out=$root/build-windows-tests
 emulator=$out/wine-run
 tests_exe=$out/tests/e2e/e2e_postfix_tests.exe
 jobs=$(nproc 2>/dev/null || echo 2)
+version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 # Inside tests/e2e/e2e_postfix.sh's namespace: the Windows build sends the series of three with
 # attachments. The test cannot start postqueue or Python (Wine starts a Linux program for a
@@ -250,7 +251,7 @@ screenshot() { # SHOT COMMAND...: the client area of COMMAND's window
 }
 wineserver -w
 check "brevant.exe shows its window on examples/demo under Wine" \
-    screenshot "$out/window-windows.png" "$emulator" "build-windows/brevant-1.0.0/brevant.exe" \
+    screenshot "$out/window-windows.png" "$emulator" "build-windows/brevant-$version/brevant.exe" \
     "$(windows_path "$root/examples/demo")"
 check "the Linux build shows its window on examples/demo" \
     screenshot "$out/window-linux.png" env QT_QPA_PLATFORM=xcb build/app/brevant examples/demo
