@@ -22,6 +22,8 @@
 #   submission_compare.sh  N sends through the provider-like Postfix of
 #                        scripts/mail-server/with_submission.sh (587, STARTTLS, AUTH PLAIN), the window
 #                        beside swaks --tls --auth: at least twice swaks's messages a second
+#   windows_start.sh     where scripts/build-windows.sh has made this version's zip: the window of
+#                        brevant.exe up under Wine beside the Linux build's: under 3 s
 #
 # Not part of this run: bench/filters/filter-check.sh MESSAGE-FILE... runs Debian's SpamAssassin
 # and rspamd offline on messages as delivered (Maildir files, with the receiving server's
@@ -70,6 +72,14 @@ gbench smtp_data_bench
 script uu_compare "$HERE/uu_compare.sh" "$BUILD/bench/uuenc"
 script delivery_compare "$HERE/delivery_compare.sh" "$BUILD" "${DELIVERY_N:-1000}" "${DELIVERY_RUNS:-5}"
 script submission_compare "$HERE/submission_compare.sh" "$BUILD" "${SUBMISSION_N:-50}"
+version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' "$HERE/../CMakeLists.txt")
+windows_zip=$HERE/../build-windows/brevant-$version-windows-x64.zip
+if [ -f "$windows_zip" ]; then
+    script windows_start "$HERE/windows_start.sh" "$windows_zip" "$BUILD/app/brevant"
+else
+    echo "run-all: no $(basename "$windows_zip") (scripts/build-windows.sh makes it):" \
+        "the Windows start is not measured" >&2
+fi
 
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
 cat <<EOF >"$OUT/report.md"
@@ -93,7 +103,7 @@ EOF
 
 rc=0
 python3 - "$OUT" "$REPS" >>"$OUT/report.md" <<'EOF' || rc=$?
-import glob, json, re, sys
+import glob, json, os, re, sys
 
 out, reps = sys.argv[1], sys.argv[2]
 def read(name):
@@ -148,6 +158,13 @@ rows.append(("through a provider's server: 587, STARTTLS, AUTH PLAIN, one connec
              "messages/s (peer: swaks --tls --auth)", f"{ours:.1f}", f"{swaks:.1f}",
              f"{ours / swaks:.2f}", ">= 2x", ours / swaks >= 2))
 
+if os.path.exists(f"{out}/windows_start.out"):
+    medians_ms = re.search(r"^median\s+([\d.]+)\s+([\d.]+)", read("windows_start.out"), re.M)
+    wine, native = map(float, medians_ms.groups())
+    rows.append(("window up on the demo job: Windows build under Wine, ms (peer: the Linux build, "
+                 "native)", f"{wine:.0f}", f"{native:.0f}", f"{wine / native:.1f}", "< 3000 ms",
+                 wine < 3000))
+
 for line in read("delivery_compare.out").splitlines():
     cells = [c.strip() for c in line.strip("|").split("|")]
     if line.startswith("| ") and len(cells) == 6 and cells[0] != "figure":
@@ -161,7 +178,9 @@ for *cells, met in rows:
 missed = [r[0] for r in rows if r[5] is False]
 print("\nGoals missed: " + ("; ".join(missed) or "none"))
 print("\n## Output of each benchmark")
-for name in ("uu_compare", "delivery_compare", "submission_compare"):
+for name in ("uu_compare", "delivery_compare", "submission_compare", "windows_start"):
+    if not os.path.exists(f"{out}/{name}.out"):
+        continue
     print(f"\n### {name}.sh\n\n```\n{read(name + '.out').rstrip()}\n```")
 for name in ("job_load_bench", "uu_encode_bench", "smtp_data_bench"):
     print(f"\n### {name} (medians)\n\n```")

@@ -5,7 +5,7 @@
 #
 # usage: bench/windows_start.sh [ZIP] [LINUX-PROGRAM]
 #   ZIP            the Windows zip made by scripts/build-windows.sh
-#                  (default: build-windows/brevant-*-windows-x64.zip)
+#                  (default: this version's, build-windows/brevant-VERSION-windows-x64.zip)
 #   LINUX-PROGRAM  the Linux build (default: build/app/brevant)
 # Environment: WINDOWS_START_RUNS (default 5); WINEPREFIX (default ~/.cache/brevant/wine-prefix,
 #              made with wineboot -i on first use and kept, so that the runs find it warm).
@@ -21,8 +21,8 @@ die() {
 }
 
 if [ "${1:-}" != --inside ]; then
-    zip_file=${1:-$(find build-windows -maxdepth 1 -name 'brevant-*-windows-x64.zip' 2>/dev/null |
-        head -n 1)}
+    version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    zip_file=${1:-build-windows/brevant-$version-windows-x64.zip}
     linux=${2:-build/app/brevant}
     [ -f "$zip_file" ] || die "no Windows zip: run scripts/build-windows.sh first"
     [ -x "$linux" ] || die "$linux is not built"
