@@ -102,23 +102,26 @@ Text toCp1251(QByteArray data)
     while (from < data.size()) {
         std::memcpy(dst, in + from, std::size_t(pos - from));
         dst += pos - from;
-        if (pos == data.size())
-            break;
-        char32_t cp;
-        int length = decodeUtf8(in + pos, end, cp);
-        if (length == 0) {
-            if (!bom) {
-                text.bytes = std::move(data); // not UTF-8: Windows-1251 as it is
-                return text;
+        // The characters that are not ASCII come in runs (a word in Cyrillic): one after another
+        // here, without looking for the next ASCII text in between.
+        while (pos < data.size() && in[pos] >= 0x80) {
+            char32_t cp;
+            int length = decodeUtf8(in + pos, end, cp);
+            if (length == 0) {
+                if (!bom) {
+                    text.bytes = std::move(data); // not UTF-8: Windows-1251 as it is
+                    return text;
+                }
+                length = 1;
+                cp = kReplacement;
             }
-            length = 1;
-            cp = kReplacement;
+            const int b = Cp1251::byteOf(cp);
+            if (b < 0)
+                replaced.append({dst - out.constData(), cp});
+            *dst++ = b < 0 ? '?' : char(b);
+            pos += length;
         }
-        const int b = Cp1251::byteOf(cp);
-        if (b < 0)
-            replaced.append({dst - out.constData(), cp});
-        *dst++ = b < 0 ? '?' : char(b);
-        from = pos + length;
+        from = pos;
         pos = findNonAscii(data, from);
     }
     out.truncate(dst - out.constData());

@@ -18,24 +18,21 @@ static constexpr char16_t kHighHalf[128] = {
     0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
-struct ReverseTable
+constexpr std::array<unsigned char, 0x2200> reverseTable()
 {
-    // Index: a code point below 0x2200; value: its byte, or 0 when the code page lacks it.
     std::array<unsigned char, 0x2200> byteOf{};
-    constexpr ReverseTable()
-    {
-        for (int b = 0; b < 0x80; ++b)
-            byteOf[b] = static_cast<unsigned char>(b);
-        for (int i = 0; i < 128; ++i)
-            byteOf[kHighHalf[i]] = static_cast<unsigned char>(0x80 + i);
-    }
-};
-
-constexpr ReverseTable kReverse;
+    for (int b = 0; b < 0x80; ++b)
+        byteOf[b] = static_cast<unsigned char>(b);
+    for (int i = 0; i < 128; ++i)
+        byteOf[kHighHalf[i]] = static_cast<unsigned char>(0x80 + i);
+    return byteOf;
+}
 
 } // namespace
 
 namespace Cp1251 {
+
+constexpr std::array<unsigned char, 0x2200> detail::kByteOf = reverseTable();
 
 QString toUnicode(QByteArrayView bytes)
 {
@@ -46,15 +43,6 @@ QString toUnicode(QByteArrayView bytes)
         *out++ = QChar(b < 0x80 ? char16_t(b) : kHighHalf[b - 0x80]);
     }
     return text;
-}
-
-int byteOf(char32_t character)
-{
-    // Only U+0000 itself maps to the byte 0; a zero in the table means "not in the code page".
-    if (character >= kReverse.byteOf.size())
-        return -1;
-    const unsigned char b = kReverse.byteOf[character];
-    return b != 0 || character == 0 ? b : -1;
 }
 
 QByteArray fromUnicode(QStringView text)
