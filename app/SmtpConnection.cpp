@@ -53,11 +53,19 @@ WinsockError winsockError(QAbstractSocket::SocketError error, const QString &det
 } // namespace
 
 SmtpConnection::SmtpConnection(Smtp::Timeouts timeouts, QObject *parent)
-    : QObject(parent), m_timeouts(timeouts), m_socket(new QSslSocket(this)),
-      m_timeout(new QTimer(this))
+    : QObject(parent), m_timeouts(timeouts), m_timeout(new QTimer(this))
 {
-    m_socket->setObjectName(QStringLiteral("Winsock1"));
     m_timeout->setSingleShot(true);
+    connect(m_timeout, &QTimer::timeout, this,
+            [this] { breakOff(TimedOut.number, TimedOut.description); });
+}
+
+// Made at the first send, not with the window: a TLS socket loads the system's TLS library
+// (Schannel on Windows, OpenSSL on Linux), and the window's start need not wait for that.
+void SmtpConnection::makeSocket()
+{
+    m_socket = new QSslSocket(this);
+    m_socket->setObjectName(QStringLiteral("Winsock1"));
     connect(m_socket, &QTcpSocket::readyRead, this, &SmtpConnection::Winsock1_DataArrival);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &SmtpConnection::onSocketError);
     // An orderly close mid-dialogue arrives as an error first; this catches one without.
@@ -90,22 +98,24 @@ SmtpConnection::SmtpConnection(Smtp::Timeouts timeouts, QObject *parent)
     });
     connect(m_socket, &QSslSocket::encryptedBytesWritten, this,
             [this] { m_probe.acknowledgeAtOnce(); });
-    connect(m_timeout, &QTimer::timeout, this,
-            [this] { breakOff(TimedOut.number, TimedOut.description); });
 }
 
 SmtpConnection::~SmtpConnection()
 {
     // The socket goes down with this object's children, after this object has stopped being an
     // SmtpConnection: it must not report its close any more.
-    m_socket->disconnect(this);
     m_probe.release();
-    m_socket->abort();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
 }
 
 void SmtpConnection::start(const QString &host, quint16 port, Smtp::Message message)
 {
     close();
+    if (!m_socket)
+        makeSocket();
     const bool implicitTls = message.security == Smtp::Security::Implicit;
     m_session.begin(std::move(message));
     m_open = true;
@@ -192,7 +202,8 @@ void SmtpConnection::close()
     m_timeout->stop();
     m_replies.clear();
     m_probe.release();
-    m_socket->abort();
+    if (m_socket)
+        m_socket->abort();
 }
 
 void SmtpConnection::onSocketError()

@@ -60,6 +60,7 @@ signals:
 private:
     // The socket's data-arrival event: whole replies in, commands and data out.
     void Winsock1_DataArrival();
+    void makeSocket();
     void carryOut(const Smtp::Action &action);
     void pumpData();
     void close(); // nothing is pending once it is closed
@@ -68,7 +69,7 @@ private:
     void breakOff(int number, const QString &description);
 
     Smtp::Timeouts m_timeouts;
-    QSslSocket *m_socket;
+    QSslSocket *m_socket = nullptr; // made at the first send
     QTimer *m_timeout;
     Smtp::ReplyAssembler m_replies;
     Smtp::Session m_session;
