@@ -258,10 +258,11 @@ QByteArray frmBrevant::login() const
 
 bool frmBrevant::havePassword()
 {
-    if (Smtp::server(job.HostName).security == Smtp::Security::None || !m_password.isNull())
+    const Smtp::Server server = Smtp::server(job.HostName);
+    if (server.security == Smtp::Security::None || !m_password.isNull())
         return true;
     const QString user = Cp1251::toUnicode(login());
-    const QString host = Cp1251::toUnicode(Smtp::server(job.HostName).host);
+    const QString host = Cp1251::toUnicode(server.host);
     m_boxOpen = true; // the series waits for the answer
     m_password = m_options.askPassword ? m_options.askPassword(user, host)
                                        : QInputDialog::getText(this, BoxTexts::PasswordTitle,
