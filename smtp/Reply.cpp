@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace Smtp {
@@ -14,28 +15,75 @@ bool isAccepted(QByteArrayView reply)
     return code == "220" || code == "250" || code == "354";
 }
 
-bool isDeadAddress(QByteArrayView reply)
+namespace {
+
+// An enhanced status code (RFC 3463): class, subject and detail.
+struct StatusCode
 {
-    if (reply.size() < 4 || reply[0] != '5')
-        return false;
-    // "5.S.D" after the code and its separator: class, subject and detail of one to three digits.
-    const QByteArrayView text = reply.sliced(4);
+    int klass = 0, subject = 0, detail = 0;
+};
+
+// The code "C.S.D" at the start of `text`: one digit, then one to three, then one to three, and
+// then the end, a space, a line end or a closing bracket.
+std::optional<StatusCode> statusCodeAt(QByteArrayView text)
+{
     qsizetype i = 0;
     int numbers[3] = {};
     for (int part = 0; part < 3; ++part) {
         const qsizetype start = i;
         while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9')
             numbers[part] = numbers[part] * 10 + (text[i++] - '0');
-        const bool ended =
-            part == 2 ? i == text.size() || text[i] == ' ' || text[i] == '\r' || text[i] == '\n'
-                      : i < text.size() && text[i] == '.';
-        if (i == start || !ended) {
-            const QByteArrayView code = reply.first(3); // no enhanced code
-            return code == "550" || code == "551" || code == "553";
-        }
+        const bool ended = part == 2
+                               ? i == text.size() || QByteArrayView(" \r\n)").contains(text[i])
+                               : i < text.size() && text[i] == '.';
+        if (i == start || !ended || (part == 0 && i - start != 1))
+            return std::nullopt;
         i += part < 2;
     }
-    return numbers[0] == 5 && (numbers[1] == 1 || (numbers[1] == 2 && numbers[2] == 1));
+    return StatusCode{numbers[0], numbers[1], numbers[2]};
+}
+
+// The reply's enhanced code: after the reply code and its separator, as RFC 2034 puts it, or
+// written into the text after a "#", as qmail does ("... rcpthosts (#5.7.1)").
+std::optional<StatusCode> statusCode(QByteArrayView reply)
+{
+    if (std::optional<StatusCode> code = statusCodeAt(reply.sliced(4)))
+        return code;
+    for (qsizetype hash = reply.indexOf('#'); hash >= 0; hash = reply.indexOf('#', hash + 1)) {
+        if (std::optional<StatusCode> code = statusCodeAt(reply.sliced(hash + 1)))
+            return code;
+    }
+    return std::nullopt;
+}
+
+// A refusal that says the sender was rejected ("Sender address rejected") concerns the sender,
+// whatever its code.
+bool blamesSender(QByteArrayView reply)
+{
+    const QByteArray text = reply.toByteArray().toLower();
+    if (!text.contains("sender"))
+        return false;
+    for (const char *word : {"reject", "denied", "refus", "block", "verif", "not allowed"}) {
+        if (text.contains(word))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool isDeadAddress(QByteArrayView reply)
+{
+    if (reply.size() < 4 || reply[0] != '5' || blamesSender(reply))
+        return false;
+    if (const std::optional<StatusCode> code = statusCode(reply)) {
+        // 5.1.x concerns the recipient's address, but for x.1.7 and x.1.8, the sender's.
+        return code->klass == 5 &&
+               ((code->subject == 1 && code->detail != 7 && code->detail != 8) ||
+                (code->subject == 2 && code->detail == 1));
+    }
+    const QByteArrayView code = reply.first(3);
+    return code == "550" || code == "551" || code == "553";
 }
 
 void ReplyAssembler::feed(QByteArrayView bytes)

@@ -64,6 +64,15 @@ TEST(Reply, DeadAddressesByTheirCodes)
         {"55\r\n", false},
         {"550 5.1.1234 not a code\r\n", true}, // no enhanced code: a plain 550
         {"553 5.7.1x\r\n", true},
+        {"550 55.1.1 not a code either\r\n", true},
+        // Refusals that concern the sender, however the recipient's step got them.
+        {"553 sorry, that domain isn't in my list of allowed rcpthosts (#5.7.1)\r\n", false},
+        {"550 5.1.0 <news@example.test>: Sender address rejected: User unknown\r\n", false},
+        {"550 5.1.7 Bad sender's mailbox address syntax\r\n", false},
+        {"553 5.1.8 Bad sender's system address\r\n", false},
+        {"550 Sender verify failed\r\n", false},
+        {"550 sorry, no mailbox here by that name. (#5.1.1)\r\n", true},
+        {"553 5.1.2 The recipient's domain does not exist; sender fine\r\n", true},
     };
     for (const auto &[reply, dead] : cases)
         EXPECT_EQ(Smtp::isDeadAddress(reply), dead) << reply.toStdString();
