@@ -114,14 +114,35 @@ QString jobReport(const MailingJob &job, const QString &folder)
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+QString logName(const MailingRun &run)
+{
+    return QDir::toNativeSeparators(run.logPath());
+}
+
+QString when(const QDateTime &time)
+{
+    return time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+}
+
+QString lineOf(const MailingJob &job, int next)
+{
+    return QStringLiteral("строка %1 файла %2: %3")
+        .arg(next + 1)
+        .arg(QLatin1String(MailingJob::RecipientsFile))
+        .arg(Cp1251::toUnicode(job.recipientAt(next)));
+}
+
+} // namespace
+
 QString resumed(const MailingRun &run, const MailingJob &job, int next)
 {
-    QString text =
-        QStringLiteral("Эту рассылку уже получили адреса из журнала %1: %2, последний — "
-                       "%3.\n")
-            .arg(QDir::toNativeSeparators(run.logPath()))
-            .arg(run.hadBefore)
-            .arg(run.lastBefore.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm")));
+    QString text = QStringLiteral("Эту рассылку уже получили адреса из журнала %1: %2, последний — "
+                                  "%3.\n")
+                       .arg(logName(run))
+                       .arg(run.hadBefore())
+                       .arg(when(run.lastBefore()));
     text += next < 0 ? QStringLiteral("Все адреса списка уже получили её.")
                      : QStringLiteral("Рассылка продолжится со строки %1 файла %2: %3.")
                            .arg(next + 1)
@@ -132,21 +153,96 @@ QString resumed(const MailingRun &run, const MailingJob &job, int next)
                       .arg(QLatin1String(DeliveryLog::FileName));
 }
 
+QString unfinished(const MailingRun &run, const MailingHistory::Mailing &mailing,
+                   const MailingJob &job, int next)
+{
+    return QStringLiteral("Тема или текст письма изменились, а рассылка, начатая раньше, не "
+                          "закончена: её получили %1 адресов, последний — %2 (журнал %3). "
+                          "Следующая — %4.\n\n"
+                          "«%5»: исправленное письмо получат только те, кто ещё не получил "
+                          "рассылку.\n«%6»: письмо получат все адреса списка, с первой строки.")
+        .arg(mailing.delivered.size())
+        .arg(when(mailing.lastDelivery), logName(run), lineOf(job, next), GoOn, StartAnew);
+}
+
+QString skippedRows(const MailingRun &run)
+{
+    return QStringLiteral("В журнале рассылки %1 есть строки, которые не удалось прочитать "
+                          "(обрезанные или испорченные): %2. Они пропущены.")
+        .arg(logName(run))
+        .arg(run.skippedRows());
+}
+
 QString seriesOver(const MailingRun &run)
 {
     return QStringLiteral("Рассылка закончена.\nДоставлено сейчас: %1.\nПропущено адресов, которые "
                           "не принимают почту: %2.\nПолучили раньше: %3.\nЖурнал: %4")
-        .arg(run.deliveredNow)
-        .arg(run.refusedNow)
-        .arg(run.hadBefore)
-        .arg(QDir::toNativeSeparators(run.logPath()));
+        .arg(run.deliveredNow())
+        .arg(run.refusedNow())
+        .arg(run.hadBefore())
+        .arg(logName(run));
 }
 
-QString logFailed(const MailingRun &run, const QString &reason)
+QString held(const MailingRun::Hold &hold, const MailingRun &run)
 {
-    return QStringLiteral("Не удалось записать журнал рассылки %1: %2\nРассылка продолжается без "
-                          "журнала; после перезапуска программа не узнает, кто уже получил письмо.")
-        .arg(QDir::toNativeSeparators(run.logPath()), reason);
+    switch (hold.kind) {
+    case MailingRun::Hold::OtherWindow:
+        return QStringLiteral("Из этого окна письма не отправляются: %1.\nПапка задания: %2\n"
+                              "Работайте в том окне. Когда оно будет закрыто, отправлять "
+                              "сможет это окно.")
+            .arg(hold.reason, QDir::toNativeSeparators(run.folder()));
+    case MailingRun::Hold::LogUnreadable:
+        return QStringLiteral("Не удалось прочитать журнал рассылки %1: %2.\nПока журнал нельзя "
+                              "прочитать, из этого окна письма не отправляются: по журналу "
+                              "программа узнаёт, кто уже получил рассылку. Исправьте журнал или "
+                              "переместите его в другую папку.")
+            .arg(logName(run), hold.reason);
+    case MailingRun::Hold::LogUnwritable:
+        return QStringLiteral("Не удаётся записать журнал рассылки %1: %2.\nПока журнал нельзя "
+                              "записать, письма не отправляются: иначе после перезапуска "
+                              "программа не узнала бы, кто уже получил рассылку. Серия "
+                              "продолжится сама, как только журнал можно будет записать.")
+            .arg(logName(run), hold.reason);
+    case MailingRun::Hold::None:
+        break;
+    }
+    return QString();
+}
+
+QString heldStatus(const MailingRun::Hold &hold, const MailingRun & /*run*/)
+{
+    switch (hold.kind) {
+    case MailingRun::Hold::OtherWindow:
+        return QStringLiteral("Пауза: %1.").arg(hold.reason);
+    case MailingRun::Hold::LogUnreadable:
+        return QStringLiteral("Пауза: журнал %1 не читается (%2).")
+            .arg(QLatin1String(DeliveryLog::FileName), hold.reason);
+    case MailingRun::Hold::LogUnwritable:
+        return QStringLiteral("Пауза: журнал %1 не записывается (%2).")
+            .arg(QLatin1String(DeliveryLog::FileName), hold.reason);
+    case MailingRun::Hold::None:
+        break;
+    }
+    return QString();
+}
+
+QString deliveredNotLogged(const MailingRun &run, const QString &address, const QString &reason)
+{
+    return QStringLiteral("Письмо на адрес %1 отправлено, но записать это в журнал рассылки %2 не "
+                          "удалось: %3.\nСерия остановлена. Запись будет сделана перед "
+                          "следующим письмом, как только журнал можно будет записать. Если "
+                          "закрыть программу раньше, после перезапуска этот адрес получит письмо "
+                          "ещё раз.")
+        .arg(address, logName(run), reason);
+}
+
+QString unloggedAtClose(const MailingRun &run, const QStringList &addresses)
+{
+    return QStringLiteral("Эти адреса получили письмо, но в журнал рассылки %1 это записать не "
+                          "удалось: %2.\nУберите их из файла %3, иначе при следующем запуске "
+                          "они получат письмо ещё раз.")
+        .arg(logName(run), addresses.join(QStringLiteral(", ")),
+             QLatin1String(MailingJob::RecipientsFile));
 }
 
 } // namespace BoxTexts

@@ -2,11 +2,9 @@
 #pragma once
 
 #include "Cp1251.h"
+#include "MailingRun.h"
 #include "Server.h"
 #include "SmtpConnection.h"
-
-class MailingJob;
-class MailingRun;
 
 namespace BoxTexts {
 
@@ -53,9 +51,23 @@ QString jobReport(const MailingJob &job, const QString &folder);
 // At start-up, when addresses had this mailing in an earlier run: how many, when the last one
 // did, which line comes next (`next`, -1 for none), and how to start over.
 QString resumed(const MailingRun &run, const MailingJob &job, int next);
+// At start-up, when the subject or the letter differs from the log's unfinished mailing: when
+// the last of it went out, how many had it, which line would come next, and the question.
+QString unfinished(const MailingRun &run, const MailingHistory::Mailing &mailing,
+                   const MailingJob &job, int next);
+inline const QString GoOn = QStringLiteral("Продолжить рассылку");
+inline const QString StartAnew = QStringLiteral("Начать новую");
+// Rows of the log that could not be read and were passed over.
+QString skippedRows(const MailingRun &run);
 // At the end of a series that passed addresses over: the counts and the log.
 QString seriesOver(const MailingRun &run);
-// The delivery log cannot be written, and why.
-QString logFailed(const MailingRun &run, const QString &reason);
+
+// Why no message goes out now, and what the user can do: in a box, and in the status line.
+QString held(const MailingRun::Hold &hold, const MailingRun &run);
+QString heldStatus(const MailingRun::Hold &hold, const MailingRun &run);
+// The message to `address` went out, but its row could not be written.
+QString deliveredNotLogged(const MailingRun &run, const QString &address, const QString &reason);
+// At closing: deliveries whose rows could not be written even now.
+QString unloggedAtClose(const MailingRun &run, const QStringList &addresses);
 
 } // namespace BoxTexts

@@ -4,33 +4,133 @@
 #include "Fields.h"
 
 #include <QDir>
-#include <QFileInfo>
 
-namespace {
+MailingRun::MailingRun(const MailingJob &job, const QString &folder, Clock clock)
+    : m_job(job),
+      m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
+      m_folder(QDir(folder).absolutePath()), m_lock(m_folder),
+      m_log(QDir(m_folder).filePath(QLatin1String(DeliveryLog::FileName)), {})
+{
+    m_lock.take();
+    if (readLog())
+        choose();
+}
 
-// An address as the log keeps it and as two addresses are compared: as sent, ignoring case.
-QString key(QByteArrayView address)
+QString MailingRun::key(QByteArrayView address) const
 {
     return Cp1251::toUnicode(Smtp::address(address)).toCaseFolded();
 }
 
-} // namespace
-
-MailingRun::MailingRun(const MailingJob &job, const QString &directory)
-    : m_job(job), m_log(QDir(directory).filePath(QLatin1String(DeliveryLog::FileName)))
+bool MailingRun::readLog()
 {
-    if (!QFileInfo::exists(m_log.path()))
-        return; // a folder's first mailing: nothing to read, and no fingerprint needed yet
-    DeliveryLog::History history = DeliveryLog::read(m_log.path(), mailing());
-    m_had = std::move(history.delivered);
-    hadBefore = m_had.size();
-    lastBefore = history.last;
+    MailingHistory history;
+    const DeliveryLog::Reading reading =
+        DeliveryLog::read(m_log.path(), [&](const DeliveryLog::Row &row) { history.add(row); });
+    m_unreadable = reading.error;
+    if (!m_unreadable.isNull())
+        return false;
+    m_unfinished = nullptr; // it pointed into the history it replaces
+    m_history = std::move(history);
+    m_log.setFormat(reading.format);
+    m_skippedRows = reading.skipped;
+    return true;
+}
+
+void MailingRun::choose()
+{
+    m_chosen = m_lock.held(); // a window that cannot send asks nothing, until it takes over
+    if (!m_history.latest())
+        return; // a folder's first mailing: the fingerprint is not even needed yet
+    const MailingHistory::Mailing *mine = m_history.mailingOf(letter());
+    if (!mine)
+        mine = m_history.mailingOf(DeliveryLog::bodyFingerprint(m_job.SubjectLine, m_job.MailBody));
+    if (mine)
+        return adopt(mine);
+    // Another letter than the last mailing's: a new mailing, unless that one stopped halfway
+    // through this list, when the user is asked. Going on with it is the default meanwhile.
+    const MailingHistory::Mailing *latest = m_history.latest();
+    adopt(latest->finished ? nullptr : latest);
+    if (nextPending(0) < 0)
+        adopt(nullptr); // nobody of this list is left for it: it is over for this list
+    else if (m_chosen && !m_mailing.isEmpty())
+        m_unfinished = latest;
+}
+
+void MailingRun::adopt(const MailingHistory::Mailing *mailing)
+{
+    m_mailing = mailing ? mailing->name : QByteArray();
+    m_had = mailing ? mailing->delivered : QSet<QString>();
+    m_hadBefore = m_had.size();
+    m_lastBefore = mailing ? mailing->lastDelivery : QDateTime();
+}
+
+void MailingRun::goOn()
+{
+    m_unfinished = nullptr;
+}
+
+void MailingRun::startAnew()
+{
+    m_unfinished = nullptr;
+    adopt(nullptr);
+}
+
+MailingRun::Hold MailingRun::hold()
+{
+    const bool tookOver = !m_lock.held();
+    if (!m_lock.take())
+        return lockHold();
+    if (tookOver || !m_unreadable.isNull()) {
+        if (!readLog())
+            return {Hold::LogUnreadable, m_unreadable};
+        if (!m_chosen) {
+            choose();
+        } else if (const MailingHistory::Mailing *mine =
+                       m_history.mailingOf(m_mailing.isEmpty() ? letter() : m_mailing)) {
+            m_had.unite(mine->delivered); // what the window that held the folder sent
+        }
+    }
+    const QString error = m_log.hasWaiting() ? m_log.flush() : m_log.open();
+    if (!error.isNull())
+        return {Hold::LogUnwritable, error};
+    m_unlogged.clear();
+    return {};
+}
+
+MailingRun::Hold MailingRun::standing() const
+{
+    if (!m_lock.held())
+        return lockHold();
+    if (!m_unreadable.isNull())
+        return {Hold::LogUnreadable, m_unreadable};
+    return {};
+}
+
+MailingRun::Hold MailingRun::lockHold() const
+{
+    // A lock that cannot even be made means a folder where the log cannot be written either.
+    return {m_lock.heldElsewhere() ? Hold::OtherWindow : Hold::LogUnwritable, m_lock.failure()};
+}
+
+QStringList MailingRun::unloggedDeliveries()
+{
+    if (m_log.flush().isNull())
+        m_unlogged.clear();
+    return m_unlogged;
 }
 
 int MailingRun::nextPending(int from) const
 {
-    for (int i = std::max(from, 0); i <= m_job.LastIndex; ++i) {
-        if (!hasHad(m_job.recipientAt(i)))
+    from = std::max(from, 0);
+    if (m_had.isEmpty())
+        return from <= m_job.LastIndex ? from : -1;
+    if (m_keys.empty()) {
+        m_keys.reserve(std::size_t(m_job.LastIndex + 1));
+        for (int i = 0; i <= m_job.LastIndex; ++i)
+            m_keys.push_back(key(m_job.recipientAt(i)));
+    }
+    for (int i = from; i <= m_job.LastIndex; ++i) {
+        if (!m_had.contains(m_keys[std::size_t(i)]))
             return i;
     }
     return -1;
@@ -41,13 +141,11 @@ bool MailingRun::hasHad(QByteArrayView address) const
     return m_had.contains(key(address));
 }
 
-QString MailingRun::begin(QByteArrayView address, int line, QByteArray messageId)
+void MailingRun::begin(QByteArrayView address, int line, QByteArray messageId)
 {
     m_row = DeliveryLog::Row();
     m_row.messageId = std::move(messageId);
-    m_row.mailing = mailing();
     setRecipient(address, line);
-    return m_logFailed ? QString() : logFailure(m_log.open());
 }
 
 void MailingRun::setRecipient(QByteArrayView address, int line)
@@ -60,27 +158,58 @@ QString MailingRun::record(DeliveryLog::Result result, const QString &reply)
 {
     if (result == DeliveryLog::Result::Delivered) {
         m_had.insert(m_row.address.toCaseFolded());
-        ++deliveredNow;
-        deadInRow = 0;
+        ++m_deliveredNow;
+        m_deadInRow = 0;
     }
-    if (m_logFailed)
-        return QString();
-    m_row.time = QDateTime::currentDateTimeUtc();
     m_row.result = result;
     m_row.reply = reply;
-    return logFailure(m_log.append(m_row));
+    const QString failure = write(m_row);
+    if (failure.isNull())
+        m_unlogged.clear(); // whatever waited is written now
+    else if (result == DeliveryLog::Result::Delivered)
+        m_unlogged << m_row.address;
+    return failure;
 }
 
-QByteArray MailingRun::mailing() const
+bool MailingRun::passOver(const QString &reply, bool series, QString &error)
+{
+    ++m_refusedNow;
+    ++m_deadInRow;
+    error = record(DeliveryLog::Result::Refused, reply);
+    return series && m_deadInRow >= DeadInRowLimit;
+}
+
+QString MailingRun::finish()
+{
+    if (m_finished)
+        return QString();
+    DeliveryLog::Row row;
+    row.result = DeliveryLog::Result::Finished;
+    return write(row);
+}
+
+QString MailingRun::write(DeliveryLog::Row row)
+{
+    row.time = m_clock().toUTC();
+    row.mailing = letter();
+    // The first row of a corrected letter is preceded by the one that ties it to its mailing.
+    if (!m_mailing.isEmpty() && m_mailing != row.mailing && !m_tied) {
+        DeliveryLog::Row tie;
+        tie.time = row.time;
+        tie.result = DeliveryLog::Result::Continued;
+        tie.reply = QString::fromLatin1(m_mailing);
+        tie.mailing = row.mailing;
+        m_log.append(tie);
+        m_tied = true;
+    }
+    m_finished = row.result == DeliveryLog::Result::Finished;
+    return m_log.append(row);
+}
+
+QByteArray MailingRun::letter() const
 {
     // The SHA-256 of a letter of a megabyte takes milliseconds: computed once, when needed.
-    if (m_mailing.isEmpty())
-        m_mailing = DeliveryLog::fingerprint(m_job.SubjectLine, m_job.MailBody);
-    return m_mailing;
-}
-
-QString MailingRun::logFailure(const QString &reason)
-{
-    m_logFailed = !reason.isNull();
-    return reason;
+    if (m_letter.isEmpty())
+        m_letter = DeliveryLog::fingerprint(m_job.SubjectLine, m_job.MessageText);
+    return m_letter;
 }

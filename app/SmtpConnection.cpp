@@ -117,6 +117,7 @@ void SmtpConnection::start(const QString &host, quint16 port, Smtp::Message mess
     if (!m_socket)
         makeSocket();
     const bool implicitTls = message.security == Smtp::Security::Implicit;
+    m_sslErrors.clear(); // what a box says of a handshake is of this one only
     m_session.begin(std::move(message));
     m_open = true;
     if (implicitTls)

@@ -8,6 +8,7 @@
 #include "Server.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -19,8 +20,9 @@
 #include <QTimer>
 
 frmBrevant::frmBrevant(Options options, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), job(options.jobDirectory),
-      m_options(std::move(options))
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint),
+      job(QDir(options.jobDirectory).absolutePath()), m_options(std::move(options)),
+      m_folder(QDir(m_options.jobDirectory).absolutePath()), m_boxes(new BoxQueue(this))
 {
     createControls();
     wireEvents();
@@ -43,13 +45,24 @@ void frmBrevant::wireEvents()
     });
     // On disk before QUIT goes out: a restart never sends this message again.
     connect(Winsock1, &SmtpConnection::delivered, this, [this](const QByteArray &reply) {
-        logged(m_run->record(DeliveryLog::Result::Delivered, Cp1251::toUnicode(reply)));
+        const QString failure =
+            m_run->record(DeliveryLog::Result::Delivered, Cp1251::toUnicode(reply));
+        if (failure.isNull())
+            return;
+        // The message has gone. Its row waits for the next chance, and nothing more goes out
+        // until it is on disk. Told once the dialogue has ended.
+        Timer1->stop();
+        logged(failure);
+        QTimer::singleShot(0, this, [this, failure, address = txtRecipient->text()] {
+            m_boxes->show(QMessageBox::Warning, windowTitle(),
+                          BoxTexts::deliveredNotLogged(*m_run, address, failure));
+        });
     });
     connect(Winsock1, &SmtpConnection::over, this, [this] { moveOn(); });
     connect(Winsock1, &SmtpConnection::refused, this, &frmBrevant::onRefused);
     connect(Winsock1, &SmtpConnection::unsafe, this,
             [this](SmtpConnection::Problem problem, const QString &detail) {
-                const QString text = BoxTexts::unsafe(problem, Smtp::server(job.HostName), detail);
+                const QString text = BoxTexts::unsafe(problem, m_server, detail);
                 logged(m_run->record(DeliveryLog::Result::Failed, text));
                 showSmtpError(text);
             });
@@ -72,11 +85,13 @@ void frmBrevant::Form_Load()
         box->clear();
 
     job.LoadAll();
+    m_server = Smtp::server(job.HostName);
     // The addresses that had this mailing in an earlier run are passed over.
-    m_run = std::make_unique<MailingRun>(job, m_options.jobDirectory);
-    const int next = m_run->nextPending(0);
-    if (m_run->hadBefore > 0)
-        job.CurrentIndex = next >= 0 ? next : std::max(job.LastIndex, 0);
+    m_run = std::make_unique<MailingRun>(
+        job, m_folder,
+        m_options.clock ? MailingRun::Clock([this] { return m_options.clock(); }) : nullptr);
+    if (m_run->hadBefore() > 0)
+        job.CurrentIndex = std::max(m_run->nextPending(0), 0);
 
     txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
     txtSender->setText(Cp1251::toUnicode(job.SenderAddress));
@@ -85,21 +100,54 @@ void frmBrevant::Form_Load()
     txtHost->setText(Cp1251::toUnicode(job.HostName));
 
     // Told once the window shows, so that the box stands in front of it.
-    QStringList parts = {BoxTexts::jobReport(job, m_options.jobDirectory)};
-    if (m_run->hadBefore > 0)
-        parts << BoxTexts::resumed(*m_run, job, next);
-    parts.removeAll(QString());
-    const QString report = parts.join(QStringLiteral("\n\n"));
-    if (!report.isEmpty()) {
-        QTimer::singleShot(
-            0, this, [this, report] { showBox(QMessageBox::Warning, windowTitle(), report); });
+    QTimer::singleShot(0, this, &frmBrevant::tellStartUp);
+}
+
+void frmBrevant::tellStartUp()
+{
+    QStringList parts = {BoxTexts::jobReport(job, m_folder)};
+    // Another window, or a log that cannot be read, is known now; whether the log can be
+    // written is known at the first send.
+    const MailingRun::Hold standing = m_run->standing();
+    if (standing.kind == MailingRun::Hold::OtherWindow ||
+        standing.kind == MailingRun::Hold::LogUnreadable) {
+        parts << BoxTexts::held(standing, *m_run);
+        setStatus(BoxTexts::heldStatus(standing, *m_run));
     }
+    if (m_run->skippedRows() > 0)
+        parts << BoxTexts::skippedRows(*m_run);
+    if (m_run->unfinished())
+        return askWhichMailing(parts.join(QStringLiteral("\n\n")).trimmed());
+    if (m_run->hadBefore() > 0)
+        parts << BoxTexts::resumed(*m_run, job, m_run->nextPending(0));
+    parts.removeAll(QString());
+    if (!parts.isEmpty())
+        m_boxes->show(QMessageBox::Warning, windowTitle(), parts.join(QStringLiteral("\n\n")));
+}
+
+void frmBrevant::askWhichMailing(const QString &before)
+{
+    const MailingHistory::Mailing &unfinished = *m_run->unfinished();
+    QString text = BoxTexts::unfinished(*m_run, unfinished, job, m_run->nextPending(0));
+    if (!before.isEmpty())
+        text = before + QStringLiteral("\n\n") + text;
+    if (m_boxes->ask(windowTitle(), text, {BoxTexts::GoOn, BoxTexts::StartAnew}) == 1)
+        m_run->startAnew();
+    else
+        m_run->goOn();
+    job.CurrentIndex = std::max(m_run->nextPending(0), 0);
+    txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
 }
 
 void frmBrevant::Form_Unload(qint16 &Cancel)
 {
-    // Closing is never refused, and nothing is saved.
+    // Closing is never refused, and nothing is saved; but a delivery whose row could not be
+    // written is written now if it can, and told if it cannot.
     Cancel = 0;
+    const QStringList unlogged = m_run->unloggedDeliveries();
+    if (!unlogged.isEmpty())
+        m_boxes->show(QMessageBox::Warning, windowTitle(),
+                      BoxTexts::unloggedAtClose(*m_run, unlogged));
 }
 
 void frmBrevant::closeEvent(QCloseEvent *event)
@@ -135,7 +183,7 @@ void frmBrevant::cmdRemove_Click()
 void frmBrevant::cmdSend_Click()
 {
     // One dialogue at a time, and nothing new while a box waits for the user.
-    if (Winsock1->isOpen() || m_boxOpen)
+    if (Winsock1->isOpen() || m_boxes->holdsSeries() || m_askingPassword || !mayGo())
         return;
     // A listed address that had this mailing already is passed over, in a series too.
     if (boxLine() > 0 && m_run->hasHad(job.recipientAt(job.CurrentIndex)) && !moveOn())
@@ -155,8 +203,8 @@ void frmBrevant::cmdSend_Click()
                 return lstAttachments->currentItem()->text();
             });
         if (!built.ok()) {
-            showBox(QMessageBox::Warning, BoxTexts::AttachTitle,
-                    BoxTexts::attachmentFailed(built.error));
+            m_boxes->show(QMessageBox::Warning, BoxTexts::AttachTitle,
+                          BoxTexts::attachmentFailed(built.error));
             return;
         }
         AttachmentBlock = std::move(built.block);
@@ -168,12 +216,45 @@ void frmBrevant::cmdSend_Click()
         showSmtpError(fault);
 }
 
+bool frmBrevant::mayGo()
+{
+    const MailingRun::Hold hold = m_run->hold();
+    if (hold.kind == MailingRun::Hold::None) {
+        if (m_heldBy != MailingRun::Hold::None)
+            setStatus(QString());
+        m_heldBy = MailingRun::Hold::None;
+        // A log read only now (another window held the folder, or it could not be read) may
+        // hold an unfinished mailing to ask about; the question waits for any open box.
+        if (m_run->unfinished()) {
+            if (m_boxes->isOpen())
+                return false;
+            askWhichMailing(QString());
+        }
+        return true;
+    }
+    const bool series = Timer1->isActive();
+    setStatus(BoxTexts::heldStatus(hold, *m_run));
+    // A series is told once for a wait however many ticks it lasts, and goes on by itself.
+    const bool tell = !series || !m_seriesTold || m_heldBy != hold.kind;
+    m_seriesTold = series;
+    m_heldBy = hold.kind;
+    if (tell && !series)
+        m_boxes->show(QMessageBox::Warning, windowTitle(), BoxTexts::held(hold, *m_run));
+    // A series' box opens once this tick is over: ticks go on while it is open (a timer does
+    // not fire again inside its own tick), and the series with them once it may.
+    if (tell && series)
+        QTimer::singleShot(0, this, [this, text = BoxTexts::held(hold, *m_run)] {
+            m_boxes->show(QMessageBox::Warning, windowTitle(), text, false);
+        });
+    return false;
+}
+
 QString frmBrevant::fieldFault() const
 {
     const QByteArray sender = Smtp::address(job.SenderAddress);
     if (Smtp::hasLineBreakOrNul(job.HostName))
         return BoxTexts::lineBreakIn(BoxTexts::Field::Host);
-    if (!Smtp::server(job.HostName).valid)
+    if (!m_server.valid)
         return BoxTexts::badPort(job.HostName);
     if (Smtp::hasLineBreakOrNul(sender))
         return BoxTexts::lineBreakIn(BoxTexts::Field::Sender);
@@ -186,17 +267,18 @@ void frmBrevant::BeginSession()
     const QDateTime now = m_options.clock ? m_options.clock() : QDateTime::currentDateTime();
     const quint64 random =
         m_options.random ? m_options.random() : QRandomGenerator::system()->generate64();
-    logged(m_run->begin(Cp1251::fromUnicode(txtRecipient->text()), boxLine(),
-                        Smtp::messageId(now, random, Smtp::address(job.SenderAddress))));
-    const Smtp::Server server = Smtp::server(job.HostName);
-    Winsock1->start(Cp1251::toUnicode(server.host), m_options.port ? m_options.port : server.port,
-                    {job.SenderAddress, job.SubjectLine, job.MailBody,
-                     std::exchange(AttachmentBlock, {}), now, random, server.security,
-                     Cp1251::toUnicode(login()).toUtf8(), m_password.toUtf8()});
+    m_run->begin(Cp1251::fromUnicode(txtRecipient->text()), boxLine(),
+                 Smtp::messageId(now, random, Smtp::address(job.SenderAddress)));
+    Winsock1->start(
+        Cp1251::toUnicode(m_server.host), m_options.port ? m_options.port : m_server.port,
+        {job.SenderAddress, job.SubjectLine, job.MailBody, std::exchange(AttachmentBlock, {}), now,
+         random, m_server.security, Cp1251::toUnicode(login()).toUtf8(), m_password.toUtf8()});
 }
 
 void frmBrevant::Command1_Click()
 {
+    m_run->startSeries(); // pressed again after dead addresses stopped it: it goes on past them
+    m_seriesTold = false; // a wait of this series is told once
     if (!Timer1->isActive())
         Timer1->start();
 }
@@ -225,8 +307,9 @@ bool frmBrevant::moveOn()
     const bool series = Timer1->isActive();
     Timer1->stop();
     Label5->setText(QStringLiteral("OK!"));
-    if (series && m_run->refusedNow > 0)
-        showBox(QMessageBox::Information, windowTitle(), BoxTexts::seriesOver(*m_run));
+    logged(m_run->finish());
+    if (series && m_run->refusedNow() > 0)
+        m_boxes->show(QMessageBox::Information, windowTitle(), BoxTexts::seriesOver(*m_run));
     return false;
 }
 
@@ -238,16 +321,18 @@ void frmBrevant::onRefused(const QByteArray &reply, Smtp::Outcome how)
         logged(m_run->record(DeliveryLog::Result::Refused, Cp1251::toUnicode(reply)));
         return showSmtpError(BoxTexts::refusal(reply));
     }
-    // An address that takes no mail is passed over, in a series without a box; but a server
-    // that refuses everyone must not burn through the list: the third in a row stops a series.
-    logged(m_run->passOver(Cp1251::toUnicode(reply)));
-    if (Timer1->isActive() && m_run->deadInRow >= DeadInRowLimit) {
+    // An address that takes no mail is passed over, in a series without a box, unless it is
+    // one too many in a row.
+    const bool series = Timer1->isActive();
+    QString failure;
+    const bool stop = m_run->passOver(Cp1251::toUnicode(reply), series, failure);
+    logged(failure);
+    if (stop)
         Timer1->stop();
-        return showSmtpError(BoxTexts::refusal(reply));
-    }
-    if (!Timer1->isActive())
+    if (stop || !series)
         showSmtpError(BoxTexts::refusal(reply));
-    moveOn();
+    if (!stop)
+        moveOn();
 }
 
 QByteArray frmBrevant::login() const
@@ -258,53 +343,41 @@ QByteArray frmBrevant::login() const
 
 bool frmBrevant::havePassword()
 {
-    const Smtp::Server server = Smtp::server(job.HostName);
-    if (server.security == Smtp::Security::None || !m_password.isNull())
+    if (m_server.security == Smtp::Security::None || !m_password.isNull())
         return true;
     const QString user = Cp1251::toUnicode(login());
-    const QString host = Cp1251::toUnicode(server.host);
-    m_boxOpen = true; // the series waits for the answer
+    const QString host = Cp1251::toUnicode(m_server.host);
+    // A modal dialog of its own: the series waits for the answer, as for a box.
+    m_askingPassword = true;
     m_password = m_options.askPassword ? m_options.askPassword(user, host)
                                        : QInputDialog::getText(this, BoxTexts::PasswordTitle,
                                                                BoxTexts::passwordPrompt(user, host),
                                                                QLineEdit::Password);
-    m_boxOpen = false;
+    m_askingPassword = false;
     return !m_password.isNull();
 }
 
 void frmBrevant::logged(const QString &failure)
 {
-    if (!failure.isNull()) // told once, after what is under way now
-        QTimer::singleShot(0, this, [this, failure] {
-            showBox(QMessageBox::Warning, windowTitle(), BoxTexts::logFailed(*m_run, failure));
-        });
+    // The row waits; the next send tries it first and waits itself while it cannot be written.
+    if (!failure.isNull())
+        setStatus(BoxTexts::heldStatus({MailingRun::Hold::LogUnwritable, failure}, *m_run));
+}
+
+void frmBrevant::setStatus(const QString &text)
+{
+    lblStatus->setText(text);
 }
 
 void frmBrevant::Winsock1_Error(qint16 Number, QString &Description, qint32 /*Scode*/,
                                 const QString & /*Source*/, const QString & /*HelpFile*/,
                                 qint32 /*HelpContext*/, bool & /*CancelDisplay*/)
 {
-    showBox(QMessageBox::Warning, BoxTexts::WinsockErrorTitle,
-            BoxTexts::winsockError(Number, Description));
+    m_boxes->show(QMessageBox::Warning, BoxTexts::WinsockErrorTitle,
+                  BoxTexts::winsockError(Number, Description));
 }
 
 void frmBrevant::showSmtpError(const QString &text)
 {
-    showBox(QMessageBox::Information, BoxTexts::SmtpErrorTitle, text);
-}
-
-void frmBrevant::showBox(QMessageBox::Icon icon, const QString &title, const QString &text)
-{
-    if (m_boxOpen)
-        return; // boxes never nest
-    m_boxOpen = true;
-    if (m_options.messageBox) {
-        m_options.messageBox(icon, title, text);
-    } else {
-        QString shown = text;
-        shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        QMessageBox box(icon, title, shown, QMessageBox::Ok, this);
-        box.exec();
-    }
-    m_boxOpen = false;
+    m_boxes->show(QMessageBox::Information, BoxTexts::SmtpErrorTitle, text);
 }

@@ -1,8 +1,10 @@
 // The program's one window: the job, the controls, and the handlers of their events.
 #pragma once
 
+#include "BoxQueue.h"
 #include "MailingJob.h"
 #include "MailingRun.h"
+#include "Server.h"
 #include "SmtpConnection.h"
 
 #include <QDateTime>
@@ -33,18 +35,15 @@ public:
         // Asks for the password of `login` at `host`; null when cancelled. Empty: a dialog.
         std::function<QString(const QString &login, const QString &host)> askPassword;
         Smtp::Timeouts timeouts; // the program always uses the defaults
-        // A modal box, and the file dialog (a full path, empty when cancelled); tests replace
-        // them so that nothing blocks. Empty: a real QMessageBox and QFileDialog.
-        std::function<void(QMessageBox::Icon, const QString &title, const QString &text)>
-            messageBox;
+        // The file dialog (a full path, empty when cancelled); empty: a real QFileDialog.
         std::function<QString()> openFile;
-        // A send's time and its Message-ID's random number; empty: the clock, the system's.
+        // A send's time (also of its log row) and its Message-ID's random number; empty: the
+        // clock, the system's.
         std::function<QDateTime()> clock;
         std::function<quint64()> random;
     };
 
     static constexpr int SeriesInterval = 3000; // ms between two sends of a series
-    static constexpr int DeadInRowLimit = 3;    // addresses passed over in a row stop a series
 
     // The program's default font: it shows Cyrillic, and the caption labels, sized for the
     // window's design, fit their texts in it. main() makes it the application's font.
@@ -72,6 +71,7 @@ public:
 
     // Controls, named as in the window's design.
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
+    QLabel *lblStatus; // what a series is waiting for, when it waits
     QLineEdit *txtHost, *txtSender, *txtRecipient, *txtSubject;
     QPlainTextEdit *txtMessage;
     QPushButton *cmdNew, *cmdSend, *cmdAddFile, *cmdRemove, *Command1;
@@ -86,6 +86,14 @@ protected:
 private:
     void createControls();
     void wireEvents();
+    // What start-up has to tell: the job files, the folder's lock, the log, where the mailing
+    // goes on, and the question whether a corrected letter goes on with an unfinished mailing.
+    void tellStartUp();
+    // Asks whether this letter goes on with the log's unfinished mailing; `before` is told first.
+    void askWhichMailing(const QString &before);
+    // Whether a message may go out now; if not, says why: in a series once (in a box that does
+    // not hold it) and in the status line while it waits, for a press in a box each time.
+    bool mayGo();
     // Why the job's host or sender cannot be sent (the "SMTP Error" text), or a null string.
     QString fieldFault() const;
     // The line of mail.txt that the recipient box shows, from 1; 0 for an address typed by hand.
@@ -98,13 +106,18 @@ private:
     bool havePassword();
     // The login: the second line of smtp.txt, else the sender.
     QByteArray login() const;
-    // Tells, once, why the delivery log cannot be written; the mailing goes on without it.
+    // `failure` is why a row of the log could not be written (it waits), or null.
     void logged(const QString &failure);
-    void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
+    void setStatus(const QString &text);
     void showSmtpError(const QString &text);
 
     Options m_options;
+    QString m_folder;      // the job folder's absolute path, fixed at start-up
+    Smtp::Server m_server; // where the messages go, from smtp.txt
     std::unique_ptr<MailingRun> m_run;
-    QString m_password; // for this run only: never written anywhere
-    bool m_boxOpen = false;
+    BoxQueue *m_boxes;
+    MailingRun::Hold::Kind m_heldBy = MailingRun::Hold::None; // what sending waits for
+    bool m_seriesTold = false; // the series was told what it waits for
+    QString m_password;        // for this run only: never written anywhere
+    bool m_askingPassword = false;
 };

@@ -113,6 +113,12 @@ void frmBrevant::createControls()
     Label5->setFixedSize(Label5->size());
     Label5->setAutoFillBackground(true);
 
+    // What a series waits for, beside the counter; empty while nothing holds it up. A screen
+    // reader hears each new text (a label's text is its name).
+    lblStatus = make<QLabel>(this, "lblStatus", twips(120, 5580, 4080, 555));
+    lblStatus->setWordWrap(true);
+    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
     // The keyboard visits the controls in the order they were made: "Послать серию" comes last,
     // after the attachment controls, although it stands under the other two buttons.
     txtHost->setFocus();

@@ -50,12 +50,12 @@ void writeJob(const QTemporaryDir &dir, Job kind)
         return;
     MailingJob job(dir.path());
     job.LoadAll();
-    const QByteArray mailing = DeliveryLog::fingerprint(job.SubjectLine, job.MailBody);
-    QByteArray log = "time,line,address,result,reply,message_id,mailing\r\n";
+    const QByteArray mailing = DeliveryLog::fingerprint(job.SubjectLine, job.MessageText);
+    QByteArray log = "\xEF\xBB\xBFtime;line;address;result;reply;message_id;mailing\r\n";
     for (int i = 0; i < MailingJob::RecipientCapacity; ++i) {
-        log += "2026-12-07T06:41:53Z," + QByteArray::number(i + 1) + ",subscriber" +
-               QByteArray::number(i) + "@example.test,delivered,250 2.0.0 Ok: queued as 4dQ" +
-               QByteArray::number(i) + ",<20261207064153.5F3A9C1B7D4E6A80@example.test>," +
+        log += "2026-12-07T06:41:53Z;" + QByteArray::number(i + 1) + ";subscriber" +
+               QByteArray::number(i) + "@example.test;delivered;250 2.0.0 Ok: queued as 4dQ" +
+               QByteArray::number(i) + ";<20261207064153.5F3A9C1B7D4E6A80@example.test>;" +
                mailing + "\r\n";
     }
     writeFile(dir, DeliveryLog::FileName, log);
@@ -73,7 +73,7 @@ void LoadJob(benchmark::State &state)
         const MailingRun run(job, dir.path());
         benchmark::DoNotOptimize(run.nextPending(0));
         if (!job.problems().isEmpty() || job.LastIndex != (full ? 10000 : -1) ||
-            run.hadBefore != (kind == Logged ? 10001 : 0))
+            run.hadBefore() != (kind == Logged ? 10001 : 0))
             state.SkipWithError("the job did not load");
     }
     const char *labels[] = {"empty job (peer)",
@@ -89,7 +89,7 @@ void LoadJob(benchmark::State &state)
 void AppendDeliveredRow(benchmark::State &state)
 {
     QTemporaryDir dir;
-    DeliveryLog log(dir.filePath(DeliveryLog::FileName));
+    DeliveryLog log(dir.filePath(DeliveryLog::FileName), {});
     DeliveryLog::Row row{QDateTime::currentDateTimeUtc(),
                          4711,
                          QStringLiteral("subscriber4710@example.test"),

@@ -1,141 +1,359 @@
 #include "DeliveryLog.h"
 
-#include "FileRead.h"
+#include "Cp1251.h"
+#include "SafeFile.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <QTimeZone>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
+#include <array>
+
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-const char *const ResultNames[] = {"delivered", "refused", "failed"};
+constexpr std::array<QLatin1StringView, DeliveryLog::ColumnCount> kColumnNames = {
+    QLatin1StringView("time"),   QLatin1StringView("line"),  QLatin1StringView("address"),
+    QLatin1StringView("result"), QLatin1StringView("reply"), QLatin1StringView("message_id"),
+    QLatin1StringView("mailing")};
+constexpr std::array<QLatin1StringView, DeliveryLog::ResultCount> kResultNames = {
+    QLatin1StringView("delivered"), QLatin1StringView("refused"), QLatin1StringView("failed"),
+    QLatin1StringView("continued"), QLatin1StringView("finished")};
+constexpr char kBom[] = "\xEF\xBB\xBF";
 
-// One field, in quotes where RFC 4180 asks for them.
-QByteArray field(QByteArray text)
+// What a spreadsheet takes for the start of a formula (OWASP, "CSV Injection").
+bool startsFormula(QStringView text)
 {
-    if (text.contains(',') || text.contains('"') || text.contains('\r') || text.contains('\n'))
-        return '"' + text.replace('"', "\"\"") + '"';
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u'\'')
+        ++i;
+    return i < text.size() && QStringView(u"=+-@\t\r").contains(text[i]);
+}
+
+// A field as written: no line end, and a leading "'" where a spreadsheet would see a formula.
+// A field that begins with "'" before such a sign gets one more, so reading gives it back whole.
+QString guarded(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "))
+        .replace(u'\r', u' ')
+        .replace(u'\n', u' ');
+    return startsFormula(text) ? u'\'' + text : text;
+}
+
+QString unguarded(QString text)
+{
+    if (text.startsWith(u'\'') && startsFormula(text))
+        text.remove(0, 1);
     return text;
 }
 
-// Calls `onRow(fields)` for each row of `data` (RFC 4180; a bare CR or LF ends a row too).
-template <typename OnRow> void forEachRow(QByteArrayView data, OnRow &&onRow)
+// The fields of one line, split at `separator` outside quotes (RFC 4180, quotes doubled inside
+// a quoted field). False when the line ends inside quotes: the row was cut short.
+bool splitLine(QStringView line, QChar separator, QList<QString> &fields)
 {
-    QList<QByteArray> fields;
-    QByteArray current;
+    fields.clear();
+    QString current;
     bool quoted = false;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data[i];
-        if (quoted && c == '"' && i + 1 < data.size() && data[i + 1] == '"') {
-            current += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (quoted || (c != ',' && c != '\r' && c != '\n')) {
-            current += c;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c != u'"')
+                current += c;
+            else if (i + 1 < line.size() && line[i + 1] == u'"')
+                current += line[++i];
+            else
+                quoted = false;
+        } else if (c == separator) {
+            fields << std::exchange(current, QString());
+        } else if (c == u'"' && current.isEmpty()) {
+            quoted = true;
         } else {
-            fields << std::exchange(current, QByteArray());
-            if (c == ',')
-                continue;
-            i += c == '\r' && i + 1 < data.size() && data[i + 1] == '\n';
-            onRow(std::exchange(fields, {}));
+            current += c;
         }
     }
-    if (!current.isEmpty() || !fields.isEmpty())
-        onRow(fields << current); // a last row without its line end
+    fields << current;
+    return !quoted;
 }
 
-// Makes what was written to `handle` survive a crash of the system, not only of the program.
-bool sync(int handle)
+int twoDigits(QStringView s, qsizetype at)
 {
-#ifdef Q_OS_WIN
-    return ::_commit(handle) == 0;
-#else
-    return ::fsync(handle) == 0;
-#endif
+    const int hi = s[at].unicode() - '0', lo = s[at + 1].unicode() - '0';
+    return hi >= 0 && hi <= 9 && lo >= 0 && lo <= 9 ? hi * 10 + lo : -1;
 }
 
-} // namespace
+// The time of a row: as written ("2026-12-07T06:00:09Z", read without the general parser, which
+// would take most of the start-up for a long log), any other ISO 8601 form, or as a spreadsheet
+// may save it back ("2026-12-07 06:00:09", "07.12.2026 6:00"), taken as UTC.
+QDateTime parseTime(QStringView text)
+{
+    if (text.size() == 20 && text[4] == u'-' && text[10] == u'T' && text[19] == u'Z') {
+        const int c = twoDigits(text, 0), y = twoDigits(text, 2), mo = twoDigits(text, 5),
+                  d = twoDigits(text, 8), h = twoDigits(text, 11), mi = twoDigits(text, 14),
+                  s = twoDigits(text, 17);
+        const QDate date(c * 100 + y, mo, d);
+        const QTime time(h, mi, s);
+        if (std::min({c, y, mo, d, h, mi, s}) >= 0 && date.isValid() && time.isValid())
+            return QDateTime(date, time, QTimeZone::utc());
+    }
+    const QString trimmed = text.trimmed().toString();
+    QDateTime time = QDateTime::fromString(trimmed, Qt::ISODate);
+    for (const char *form : {"yyyy-MM-dd H:mm:ss", "yyyy-MM-dd H:mm", "dd.MM.yyyy H:mm:ss",
+                             "dd.MM.yyyy H:mm", "d.M.yyyy H:mm:ss", "d.M.yyyy H:mm"}) {
+        if (time.isValid())
+            break;
+        time = QDateTime::fromString(trimmed, QLatin1String(form));
+        time.setTimeZone(QTimeZone::utc());
+    }
+    return time.toUTC();
+}
 
-QByteArray DeliveryLog::fingerprint(QByteArrayView subject, QByteArrayView body)
+// The columns of a header line split at `separator`: for each field, the column it names or -1.
+QList<int> columnsOf(QStringView header, QChar separator)
+{
+    QList<QString> names;
+    splitLine(header, separator, names);
+    QList<int> columns;
+    for (const QString &name : names) {
+        const QString key = name.trimmed().toLower();
+        const auto it = std::find(kColumnNames.begin(), kColumnNames.end(), key);
+        columns << (it == kColumnNames.end() ? -1 : int(it - kColumnNames.begin()));
+    }
+    return columns;
+}
+
+bool hasColumnsToRead(const QList<int> &columns)
+{
+    for (DeliveryLog::Column needed : {DeliveryLog::Column::Address, DeliveryLog::Column::Result,
+                                       DeliveryLog::Column::Mailing}) {
+        if (!columns.contains(int(needed)))
+            return false;
+    }
+    return true;
+}
+
+QByteArray hexOfHash(QByteArrayView subject, QByteArrayView text)
 {
     // The subject is one line, so the line end keeps the two apart.
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(subject);
     hash.addData("\n");
-    hash.addData(body);
+    hash.addData(text);
     return hash.result().toHex().left(12);
 }
 
-DeliveryLog::History DeliveryLog::read(const QString &path, QByteArrayView mailing)
+} // namespace
+
+QByteArray DeliveryLog::fingerprint(QByteArrayView subject, QByteArrayView text)
 {
-    History history;
-    if (!QFileInfo::exists(path))
-        return history;
-    forEachRow(FileRead::readAll(path).data, [&](const QList<QByteArray> &row) {
-        if (row.size() < 7 || row[3] != ResultNames[0] || row[6] != mailing)
-            return;
-        history.delivered.insert(QString::fromUtf8(row[2]).toCaseFolded());
-        const QDateTime time = QDateTime::fromString(QString::fromLatin1(row[0]), Qt::ISODate);
-        if (time.isValid() && !(time < history.last))
-            history.last = time;
-    });
-    return history;
+    QByteArray hex = hexOfHash(subject, text);
+    const int first = QByteArrayView("0123456789abcdef").indexOf(hex[0]);
+    hex[0] = "abcdef"[first % 6]; // a letter, whatever the hash
+    return hex;
+}
+
+QByteArray DeliveryLog::bodyFingerprint(QByteArrayView subject, QByteArrayView body)
+{
+    return hexOfHash(subject, body);
+}
+
+DeliveryLog::Reading DeliveryLog::read(const QString &path,
+                                       const std::function<void(const Row &)> &onRow)
+{
+    Reading reading;
+    QFile file;
+    reading.error = SafeFile::open(file, path, SafeFile::Mode::Read);
+    reading.exists =
+        reading.error.isNull() || QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    if (!reading.exists) {
+        reading.error = QString();
+        return reading;
+    }
+    if (!reading.error.isNull())
+        return reading;
+    QByteArray data;
+    try {
+        data = file.readAll();
+    } catch (const std::bad_alloc &) {
+        reading.error = QStringLiteral("файл слишком велик: не хватает памяти");
+        return reading;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        reading.error = QStringLiteral("ошибка чтения (%1)").arg(file.errorString());
+        return reading;
+    }
+
+    // UTF-8 with or without its byte-order mark, or Windows-1251 as a spreadsheet in Russian
+    // settings saves it (never valid UTF-8 once it holds a Cyrillic letter).
+    QString text;
+    Format &format = reading.format;
+    if (data.startsWith(kBom)) {
+        text = QString::fromUtf8(QByteArrayView(data).sliced(3));
+    } else {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        text = utf8.decode(data);
+        format.encoding = utf8.hasError() ? Format::Encoding::Cp1251 : Format::Encoding::Utf8;
+        if (utf8.hasError())
+            text = Cp1251::toUnicode(data);
+    }
+
+    QList<QString> fields;
+    bool header = true;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = at;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
+        const QStringView line = QStringView(text).sliced(at, end - at);
+        at = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+        if (line.trimmed().isEmpty())
+            continue;
+        if (header) {
+            header = false;
+            bool understood = false;
+            for (const QChar separator : {u';', u',', u'\t'}) {
+                const QList<int> columns = columnsOf(line, separator);
+                if (!understood && hasColumnsToRead(columns)) {
+                    format.separator = char(separator.unicode());
+                    format.columns = columns;
+                    understood = true;
+                }
+            }
+            if (!understood) {
+                reading.error = QStringLiteral("в нём нет строки заголовка со столбцами address, "
+                                               "result и mailing: это не журнал рассылки или он "
+                                               "испорчен");
+                return reading;
+            }
+            continue;
+        }
+        if (!splitLine(line, QChar(format.separator), fields)) {
+            ++reading.skipped;
+            continue;
+        }
+        std::array<QString, ColumnCount> value;
+        for (qsizetype i = 0; i < std::min(fields.size(), format.columns.size()); ++i) {
+            if (format.columns[i] >= 0)
+                value[std::size_t(format.columns[i])] = unguarded(fields[i]);
+        }
+        const auto result = std::find(kResultNames.begin(), kResultNames.end(),
+                                      value[std::size_t(Column::Result)].trimmed().toLower());
+        if (result == kResultNames.end()) { // spoilt, or a kind of row the program does not know
+            ++reading.skipped;
+            continue;
+        }
+        Row row;
+        row.time = parseTime(value[std::size_t(Column::Time)]);
+        row.line = value[std::size_t(Column::Line)].trimmed().toInt();
+        row.address = value[std::size_t(Column::Address)].trimmed();
+        row.result = Result(result - kResultNames.begin());
+        row.reply = value[std::size_t(Column::Reply)];
+        row.messageId = value[std::size_t(Column::MessageId)].trimmed().toLatin1();
+        row.mailing = value[std::size_t(Column::Mailing)].trimmed().toLatin1();
+        onRow(row);
+    }
+    if (header) // an empty file: a log that was made and never written to
+        format = Format();
+    return reading;
+}
+
+QByteArray DeliveryLog::encode(const Row &row) const
+{
+    const QString values[ColumnCount] = {row.time.toUTC().toString(Qt::ISODate),
+                                         row.line > 0 ? QString::number(row.line) : QString(),
+                                         row.address,
+                                         kResultNames[std::size_t(row.result)],
+                                         row.reply.trimmed(),
+                                         QString::fromLatin1(row.messageId),
+                                         QString::fromLatin1(row.mailing)};
+    QString line;
+    for (qsizetype i = 0; i < m_format.columns.size(); ++i) {
+        const int column = m_format.columns[i];
+        QString field = column >= 0 ? guarded(values[column]) : QString();
+        if (field.contains(QChar(m_format.separator)) || field.contains(u'"'))
+            field = u'"' + field.replace(u'"', QLatin1String("\"\"")) + u'"';
+        if (i > 0)
+            line += QChar(m_format.separator);
+        line += field;
+    }
+    line += QLatin1String("\r\n");
+    return m_format.encoding == Format::Encoding::Cp1251 ? Cp1251::fromUnicode(line)
+                                                         : line.toUtf8();
 }
 
 QString DeliveryLog::open()
 {
     if (m_file.isOpen())
         return QString();
-    // A new log starts with its header; a row cut short by a crash gets its line end, so that
-    // the next one starts a row of its own.
-    QByteArray start;
-    QFile old(m_file.fileName());
-    const bool created = !old.exists();
-    if (created || old.size() == 0)
-        start = "time,line,address,result,reply,message_id,mailing\r\n";
-    else if (old.open(QIODevice::ReadOnly) && old.seek(old.size() - 1) && old.read(1) != "\n")
-        start = "\r\n";
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return m_file.errorString();
+    const bool created = !QFileInfo::exists(m_path);
+    const QString error = SafeFile::open(m_file, m_path, SafeFile::Mode::Append);
+    if (!error.isNull())
+        return error;
+    if (m_file.size() == 0) {
+        // A new log starts with its header, in the form of a new log.
+        m_format = Format();
+        QByteArray header = kBom;
+        for (int i = 0; i < ColumnCount; ++i)
+            header += (i ? ";" : "") + QByteArray(kColumnNames[std::size_t(i)].data());
+        m_waiting.prepend(header + "\r\n");
+        m_lineEndFirst = false;
+    } else {
+        // A row cut short by a crash gets its line end, so that the next one starts a row of
+        // its own.
+        QFile old;
+        m_lineEndFirst = !SafeFile::open(old, m_path, SafeFile::Mode::Read).isNull() ||
+                         !old.seek(old.size() - 1) || old.read(1) != "\n";
+    }
 #ifndef Q_OS_WIN
     // A new file is only as safe as the folder that names it.
     const int folder =
-        created ? ::open(qPrintable(QFileInfo(m_file).absolutePath()), O_RDONLY) : -1;
+        created ? ::open(QFile::encodeName(QFileInfo(m_path).absolutePath()), O_RDONLY | O_CLOEXEC)
+                : -1;
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
     }
+#else
+    Q_UNUSED(created);
 #endif
-    return write(start);
+    return QString();
 }
 
 QString DeliveryLog::append(const Row &row)
 {
+    m_waiting << encode(row);
+    return flush();
+}
+
+QString DeliveryLog::flush()
+{
+    if (m_waiting.isEmpty())
+        return QString();
     const QString error = open();
     if (!error.isNull())
         return error;
-    QString reply = row.reply;
-    reply.replace(QLatin1String("\r\n"), QLatin1String(" "))
-        .replace(u'\r', u' ')
-        .replace(u'\n', u' ');
-    return write(field(row.time.toUTC().toString(Qt::ISODate).toUtf8()) + ',' +
-                 (row.line > 0 ? QByteArray::number(row.line) : QByteArray()) + ',' +
-                 field(row.address.toUtf8()) + ',' + ResultNames[int(row.result)] + ',' +
-                 field(reply.trimmed().toUtf8()) + ',' + field(row.messageId) + ',' +
-                 field(row.mailing) + "\r\n");
-}
-
-QString DeliveryLog::write(const QByteArray &text)
-{
-    if (!text.isEmpty() &&
-        (m_file.write(text) != text.size() || !m_file.flush() || !sync(m_file.handle())))
+    QByteArray text = m_lineEndFirst ? QByteArray("\r\n") : QByteArray();
+    for (const QByteArray &row : std::as_const(m_waiting))
+        text += row;
+    // A write that stops short is carried on until it fails, which tells why.
+    qint64 written = 0;
+    for (qint64 n = 1; written < text.size() && n > 0;) {
+        n = m_file.write(text.constData() + written, text.size() - written);
+        written += std::max<qint64>(n, 0);
+    }
+    // The rows written whole are on their way to the disk and never written again; a row cut
+    // short waits, and goes whole on a line of its own.
+    qint64 done = written - (m_lineEndFirst ? 2 : 0);
+    if (done >= 0)
+        m_lineEndFirst = false;
+    while (!m_waiting.isEmpty() && done >= m_waiting.first().size())
+        done -= m_waiting.takeFirst().size();
+    if (done > 0)
+        m_lineEndFirst = true;
+    if (written != text.size())
         return m_file.errorString();
-    return QString();
+    return SafeFile::sync(m_file) ? QString() : m_file.errorString();
 }

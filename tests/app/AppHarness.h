@@ -1,10 +1,12 @@
-// The real window on a temporary job, its boxes and file dialog recorded so that nothing blocks,
-// and an SMTP server whose answers a test scripts.
+// The real window on a temporary job, with real message boxes, each closed as a person would
+// (Enter, or the button a test names) once the harness has recorded it; its file dialog answers
+// from a list, and an SMTP server whose answers a test scripts.
 #pragma once
 
 #include "frmBrevant.h"
 #include "TestSupport.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,12 +35,54 @@ struct Box
     QString title, text;
 };
 
+// Watches every message box that opens and, from inside the box's own event loop, records it,
+// runs what the test does meanwhile, and closes it.
+class BoxCloser : public QObject
+{
+public:
+    QList<Box> boxes;
+    std::function<void()> whileOpen; // runs inside the box, as its modal loop would
+    // For each box in turn: the button to press by its text, or "Escape"; Enter when none.
+    QStringList answers;
+
+    BoxCloser() { qApp->installEventFilter(this); }
+    ~BoxCloser() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(object);
+        if (box && event->type() == QEvent::Show)
+            QTimer::singleShot(0, box, [this, box] { close(box); });
+        return false;
+    }
+
+private:
+    void close(QMessageBox *box)
+    {
+        boxes.append({box->icon(), box->windowTitle(), box->text()});
+        const QPointer<QMessageBox> open = box;
+        if (whileOpen)
+            whileOpen();
+        if (!open)
+            return;
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        if (answer == "Escape")
+            return QTest::keyClick(open, Qt::Key_Escape);
+        for (QAbstractButton *button : open->buttons()) {
+            if (!answer.isEmpty() && button->text() == answer)
+                return button->click();
+        }
+        QTest::keyClick(open, Qt::Key_Return);
+    }
+};
+
 struct AppHarness
 {
     TempDir dir;
-    QList<Box> boxes;
-    QStringList dialogAnswers;          // what the file dialog returns, one per call
-    std::function<void()> whileBoxOpen; // runs inside the box, as its modal loop would
+    BoxCloser closer;
+    QList<Box> &boxes = closer.boxes;
+    std::function<void()> &whileBoxOpen = closer.whileOpen;
+    QStringList dialogAnswers; // what the file dialog returns, one per call
     std::unique_ptr<frmBrevant> window;
 
     AppHarness()
@@ -50,7 +94,9 @@ struct AppHarness
     // The window, sending to `port` (0: a port where nobody listens), with a series timer of
     // 40 ms unless `seriesMs` says 3000. Port 25 is the machine's own mail server except in the
     // network namespace of an end-to-end test: elsewhere a test that would send there fails.
-    frmBrevant &open(quint16 port, frmBrevant::Options options = {}, int seriesMs = 40)
+    // A window opened before is closed first, as a person closes it, unless `keep` is set.
+    frmBrevant &open(quint16 port, frmBrevant::Options options = {}, int seriesMs = 40,
+                     bool keep = false)
     {
         if (port == 25 && qEnvironmentVariableIsEmpty("BREVANT_E2E_MAILDIR")) {
             ADD_FAILURE() << "a test must not send to this machine's port 25";
@@ -61,18 +107,20 @@ struct AppHarness
             closed.listen(QHostAddress::LocalHost);
             port = closed.serverPort();
         }
+        if (window && !keep) {
+            window->close();
+            window.reset();
+        }
         options.jobDirectory = dir.path();
         options.port = port;
-        options.messageBox = [this](QMessageBox::Icon icon, QString title, QString text) {
-            boxes.append({icon, title, text});
-            if (whileBoxOpen)
-                whileBoxOpen();
-        };
         options.openFile = [this] {
             return dialogAnswers.isEmpty() ? "" : dialogAnswers.takeFirst();
         };
-        window = std::make_unique<frmBrevant>(options);
-        window->Timer1->setInterval(seriesMs);
+        auto made = std::make_unique<frmBrevant>(options);
+        made->Timer1->setInterval(seriesMs);
+        if (keep)
+            others.push_back(std::move(window));
+        window = std::move(made);
         return *window;
     }
 
@@ -93,6 +141,8 @@ struct AppHarness
     {
         return QTest::qWaitFor(done, ms);
     }
+
+    std::vector<std::unique_ptr<frmBrevant>> others; // windows kept open beside this one
 };
 
 // A server on loopback that answers like a well-mannered one (220, 250 to HELO, EHLO, MAIL and

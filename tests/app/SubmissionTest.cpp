@@ -162,7 +162,7 @@ TEST(Submission, ARefusedLoginIsAskedAgainAndThePasswordIsKeptNowhere)
     frmBrevant &w = open(h, server, 465, &asked, {QString::fromUtf8(kPassword), QString()});
     h.sendOne();
     ASSERT_EQ(h.boxes.size(), 1);
-    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 535 5.7.8 Error: authentication failed\r\n");
+    EXPECT_EQ(h.boxes[0].text, "SMTP Error: 535 5.7.8 Error: authentication failed\n");
     EXPECT_TRUE(server.deliveredTo.isEmpty());
     h.sendOne(); // asked again, and cancelled
     EXPECT_EQ(asked.size(), 2);

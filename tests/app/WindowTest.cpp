@@ -14,7 +14,10 @@
 namespace {
 
 #ifdef Q_OS_WIN // no SIGALRM: CTest's time-out ends a run that hangs
-unsigned alarm(unsigned) { return 0; }
+unsigned alarm(unsigned)
+{
+    return 0;
+}
 #endif
 
 // Puts a folder ('f'), a pipe ('p') or a device ('d', Linux only) at `path`.
@@ -61,7 +64,7 @@ TEST(Window, EveryControlAndSettingAsDesigned)
                   f[6]);
         EXPECT_EQ(control->toolTip(), f[7]);
     }
-    EXPECT_EQ(rows, 18);
+    EXPECT_EQ(rows, 19);
     EXPECT_EQ(w.findChildren<QWidget *>(QRegularExpression("^(?!qt_).+")).size(), rows);
     EXPECT_TRUE(w.Timer1->interval() == 3000 && w.Timer1->timerType() == Qt::PreciseTimer &&
                 !w.Timer1->isActive());
@@ -252,6 +255,7 @@ TEST(Window, JobFolderFromTheArgumentTheCurrentDirectoryOrTheDialog)
         EXPECT_EQ(asked, c.asked);
         EXPECT_EQ(choice.folder, c.folder);
         EXPECT_EQ(!choice.error.isEmpty(), c.error);
-        EXPECT_TRUE(!c.error || choice.error.contains(QDir::toNativeSeparators(c.argument))) << choice.error.toStdString();
+        EXPECT_TRUE(!c.error || choice.error.contains(QDir::toNativeSeparators(c.argument)))
+            << choice.error.toStdString();
     }
 }

@@ -104,7 +104,8 @@ TEST(E2EPostfix, DeadAddressesArePassedOverAndEveryVerdictIsLogged)
                             "import csv, email, glob, sys, collections\n"
                             "got = collections.Counter(email.message_from_binary_file(open(f, "
                             "'rb'))['X-Original-To'] for f in glob.glob(sys.argv[1] + '/new/*'))\n"
-                            "rows = list(csv.reader(open(sys.argv[2], newline='')))[1:]\n"
+                            "rows = list(csv.reader(open(sys.argv[2], newline='', "
+                            "encoding='utf-8-sig'), delimiter=';'))[1:-1]\n"
                             "print(sorted(got.items()))\n"
                             "print([(r[2], r[3], r[4][:9]) for r in rows])",
                             maildir, h.dir.filePath(DeliveryLog::FileName)});
