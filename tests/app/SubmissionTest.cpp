@@ -181,3 +181,23 @@ TEST(Submission, ARefusedLoginIsAskedAgainAndThePasswordIsKeptNowhere)
     }
 #endif
 }
+
+// The box of a failed handshake gives that handshake's reason, not an earlier one's: here a
+// certificate of an unknown authority, then a server that answers TLS in plain text, on 465.
+TEST(Submission, TheTlsBoxGivesTheReasonOfThisHandshake)
+{
+    if (!kTlsServer)
+        GTEST_SKIP() << "no TLS server of Schannel here";
+    AppHarness h;
+    ScriptedServer server;
+    server.useTls(certs(), "unknown", true);
+    QStringList asked;
+    open(h, server, 465, &asked);
+    h.sendOne();
+    server.useTls(certs(), "server", false); // no TLS from the first byte any more
+    h.sendOne();
+    ASSERT_EQ(h.boxes.size(), 2);
+    EXPECT_TRUE(h.boxes[0].text.contains("выдан неизвестным центром сертификации"));
+    EXPECT_TRUE(h.boxes[1].text.contains("не удалось установить шифрованное соединение с 127.0.0.1"))
+        << h.boxes[1].text.toStdString();
+}
