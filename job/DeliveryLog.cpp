@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QTimeZone>
+#include <QVarLengthArray>
 
 #include <array>
+#include <deque>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -45,39 +47,53 @@ QString guarded(QString text)
     return startsFormula(text) ? u'\'' + text : text;
 }
 
-QString unguarded(QString text)
+QString unguarded(QStringView text)
 {
     if (text.startsWith(u'\'') && startsFormula(text))
-        text.remove(0, 1);
-    return text;
+        text = text.sliced(1);
+    return text.toString();
 }
 
 // The fields of one line, split at `separator` outside quotes (RFC 4180, quotes doubled inside
-// a quoted field). False when the line ends inside quotes: the row was cut short.
-bool splitLine(QStringView line, QChar separator, QList<QString> &fields)
+// a quoted field), as views into the line, or into `unescaped` for a field with doubled quotes.
+// False when the line ends inside quotes: the row was cut short.
+using Fields = QVarLengthArray<QStringView, 16>;
+bool splitLine(QStringView line, QChar separator, Fields &fields, std::deque<QString> &unescaped)
 {
     fields.clear();
-    QString current;
-    bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
-        if (quoted) {
-            if (c != u'"')
-                current += c;
-            else if (i + 1 < line.size() && line[i + 1] == u'"')
-                current += line[++i];
-            else
-                quoted = false;
-        } else if (c == separator) {
-            fields << std::exchange(current, QString());
-        } else if (c == u'"' && current.isEmpty()) {
-            quoted = true;
+    qsizetype at = 0;
+    while (true) {
+        qsizetype end = at;
+        if (at < line.size() && line[at] == u'"') { // a quoted field, up to its closing quote
+            qsizetype close = at + 1;
+            bool doubled = false;
+            while (true) {
+                close = line.indexOf(u'"', close);
+                if (close < 0)
+                    return false;
+                if (close + 1 < line.size() && line[close + 1] == u'"') {
+                    doubled = true;
+                    close += 2;
+                    continue;
+                }
+                break;
+            }
+            QStringView inside = line.sliced(at + 1, close - at - 1);
+            if (doubled) {
+                unescaped.push_back(
+                    inside.toString().replace(QLatin1String("\"\""), QLatin1String("\"")));
+                inside = unescaped.back();
+            }
+            end = line.indexOf(separator, close + 1); // text after the quote is not kept
+            fields << inside;
         } else {
-            current += c;
+            end = line.indexOf(separator, at);
+            fields << line.sliced(at, (end < 0 ? line.size() : end) - at);
         }
+        if (end < 0)
+            return true;
+        at = end + 1;
     }
-    fields << current;
-    return !quoted;
 }
 
 int twoDigits(QStringView s, qsizetype at)
@@ -115,11 +131,12 @@ QDateTime parseTime(QStringView text)
 // The columns of a header line split at `separator`: for each field, the column it names or -1.
 QList<int> columnsOf(QStringView header, QChar separator)
 {
-    QList<QString> names;
-    splitLine(header, separator, names);
+    Fields names;
+    std::deque<QString> unescaped;
+    splitLine(header, separator, names, unescaped);
     QList<int> columns;
-    for (const QString &name : names) {
-        const QString key = name.trimmed().toLower();
+    for (const QStringView name : names) {
+        const QString key = name.trimmed().toString().toLower();
         const auto it = std::find(kColumnNames.begin(), kColumnNames.end(), key);
         columns << (it == kColumnNames.end() ? -1 : int(it - kColumnNames.begin()));
     }
@@ -201,7 +218,8 @@ DeliveryLog::Reading DeliveryLog::read(const QString &path,
             text = Cp1251::toUnicode(data);
     }
 
-    QList<QString> fields;
+    Fields fields;
+    std::deque<QString> unescaped;
     bool header = true;
     for (qsizetype at = 0; at < text.size();) {
         qsizetype end = at;
@@ -230,17 +248,20 @@ DeliveryLog::Reading DeliveryLog::read(const QString &path,
             }
             continue;
         }
-        if (!splitLine(line, QChar(format.separator), fields)) {
+        unescaped.clear();
+        if (!splitLine(line, QChar(format.separator), fields, unescaped)) {
             ++reading.skipped;
             continue;
         }
-        std::array<QString, ColumnCount> value;
+        std::array<QStringView, ColumnCount> value;
         for (qsizetype i = 0; i < std::min(fields.size(), format.columns.size()); ++i) {
             if (format.columns[i] >= 0)
-                value[std::size_t(format.columns[i])] = unguarded(fields[i]);
+                value[std::size_t(format.columns[i])] = fields[i];
         }
-        const auto result = std::find(kResultNames.begin(), kResultNames.end(),
-                                      value[std::size_t(Column::Result)].trimmed().toLower());
+        const QStringView resultName = value[std::size_t(Column::Result)].trimmed();
+        const auto result = std::find_if(kResultNames.begin(), kResultNames.end(), [&](auto name) {
+            return resultName.compare(name, Qt::CaseInsensitive) == 0;
+        });
         if (result == kResultNames.end()) { // spoilt, or a kind of row the program does not know
             ++reading.skipped;
             continue;
@@ -248,11 +269,11 @@ DeliveryLog::Reading DeliveryLog::read(const QString &path,
         Row row;
         row.time = parseTime(value[std::size_t(Column::Time)]);
         row.line = value[std::size_t(Column::Line)].trimmed().toInt();
-        row.address = value[std::size_t(Column::Address)].trimmed();
+        row.address = unguarded(value[std::size_t(Column::Address)].trimmed());
         row.result = Result(result - kResultNames.begin());
-        row.reply = value[std::size_t(Column::Reply)];
-        row.messageId = value[std::size_t(Column::MessageId)].trimmed().toLatin1();
-        row.mailing = value[std::size_t(Column::Mailing)].trimmed().toLatin1();
+        row.reply = unguarded(value[std::size_t(Column::Reply)]);
+        row.messageId = unguarded(value[std::size_t(Column::MessageId)].trimmed()).toLatin1();
+        row.mailing = unguarded(value[std::size_t(Column::Mailing)].trimmed()).toLatin1();
         onRow(row);
     }
     if (header) // an empty file: a log that was made and never written to
