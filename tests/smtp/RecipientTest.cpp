@@ -1,14 +1,17 @@
 // Catches: a line form read to another address or name than Python's email.utils and csv read
-// it, a bare or unreadable line sent otherwise than as before.
+// it, a bare or unreadable line sent otherwise than as before, a To field that Python's email
+// reads back otherwise, that breaks a line limit or that a name smuggles a header into.
 #include "Recipient.h"
 #include "Cp1251.h"
 #include "Fields.h"
+#include "Headers.h"
 #include "TestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -183,4 +186,111 @@ TEST(Recipient, AnyLineGivesItsOldAddressOrAnAddressItHolds)
     // The forms were reached.
     EXPECT_GT(named, 1000);
     EXPECT_GT(unnamed, 200);
+}
+
+TEST(Headers, PythonReadsEachToFieldBackAsTheNameAndTheAddress)
+{
+    // "To: " and a word of 4 bytes are 31 characters: with " <" and ">" an address of 42 fits
+    // on the line, one of 43 goes on the next.
+    const QByteArray fits = "anna.ivanova.subscriber@mail2.example.test",
+                     longer = "anna.ivanova.subscriber@mail23.example.test";
+    const QString x72(72, 'x'); // "To: " and it make 76 characters
+    // A start that ends with CR LF is the whole field.
+    const struct
+    {
+        QString name;
+        QByteArray address, start;
+    } rows[] = {
+        {"", "anna@example.test", "To: anna@example.test\r\n"},
+        {"Anna Ivanova", "anna@example.test", "To: Anna Ivanova <anna@example.test>\r\n"},
+        {"O'Neil-Smith", "anna@example.test", "To: O'Neil-Smith <"},
+        {"Ivanova, Anna", "anna@example.test", "To: \"Ivanova, Anna\" <anna@example.test>\r\n"},
+        {R"(Anna "Ann" \ I.)", "anna@example.test", R"(To: "Anna \"Ann\" \\ I." <)"},
+        {"Anna  Ivanova", "anna@example.test", "To: \"Anna  Ivanova\" <"},
+        {" Anna", "anna@example.test", "To: \" Anna\" <"},
+        {"Anna ", "anna@example.test", "To: \"Anna \" <"},
+        {x72, "anna@example.test", "To: " + x72.toLatin1() + "\r\n <anna@example.test>\r\n"},
+        {x72 + 'x', "anna@example.test", "To: =?windows-1251?B?eHh4"},
+        {"Анна Иванова", "anna@example.test",
+         "To: =?windows-1251?B?wO3t4CDI4uDt7uLg?= <anna@example.test>\r\n"},
+        {"Иванова, Анна \"Аня\" <x@y>", "anna@example.test", "To: =?windows-1251?B?"},
+        {"Ivanova =?utf-8?q?Anna?=", "anna@example.test", "To: =?windows-1251?B?"},
+        {"Anna\tIvanova", "anna@example.test", "To: \"Anna\tIvanova\" <"},
+        {"Anna\x01", "anna@example.test", "To: =?windows-1251?B?QW5uYQE=?= <"},
+        {"Константинопольская Александра Владимировна", "anna@example.test",
+         "To: =?windows-1251?B?"},
+        {QString(40, u'Ж'), "anna@example.test", // 39 bytes in the first word, 1 in the next
+         "To: =?windows-1251?B?" + QByteArray(13, 'x').replace("x", "xsbG") +
+             "?=\r\n =?windows-1251?B?xg==?= <anna@example.test>\r\n"},
+        {"Константинопольская Александра Владимировна, " + QString(60, u'Ё'), longer,
+         "To: =?windows-1251?B?"},
+        {"The subscriber with a rather long name, longer than one line of the header can take",
+         "anna@example.test", "To: =?windows-1251?B?"},
+        {"Анна", fits, "To: =?windows-1251?B?wO3t4A==?= <" + fits + ">\r\n"},
+        {"Анна", longer, "To: =?windows-1251?B?wO3t4A==?=\r\n <" + longer + ">\r\n"},
+        {"Anna\r\nBcc: boris@example.test", "anna@example.test", "To: anna@example.test\r\n"},
+        {"Anna\nIvanova", "anna@example.test", "To: anna@example.test\r\n"},
+        {QString("Anna") + QChar(0) + "Ivanova", "anna@example.test", "To: anna@example.test\r\n"},
+    };
+    const QDateTime date(QDate(2026, 12, 7), QTime(9, 41, 53), QTimeZone(3 * 3600));
+    QList<QByteArray> messages;
+    QStringList names; // as the field carries them
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        const QByteArray name = Cp1251::fromUnicode(row.name);
+        const QByteArray field = Smtp::toField(row.address, name);
+        if (row.start.endsWith("\r\n"))
+            EXPECT_EQ(field, row.start);
+        else
+            EXPECT_TRUE(field.startsWith(row.start) && field.endsWith(row.address + ">\r\n"))
+                << field.data();
+        for (const QByteArray &line : field.chopped(2).split('\n')) {
+            EXPECT_LE(line.size(), 77); // 76 and the CR before a fold
+            EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) {
+                return (uchar(c) >= 0x20 && uchar(c) < 0x7F) || c == '\r' || c == '\t';
+            })) << line.data();
+        }
+        const QByteArray block =
+            Smtp::headerBlock({"news@example.test", row.address, "Hi", date, 7, true, name});
+        EXPECT_TRUE(block.contains("\r\n" + field)) << block.data();
+        messages << block + "Hello\r\n";
+        names << (field.contains('<') ? row.name : QString());
+    }
+    // Without an address there is nothing to put a name beside.
+    EXPECT_EQ(Smtp::toField("", "Anna"), "To: \r\n");
+
+    SKIP_WITHOUT_PYTHON();
+    // Two readers of the field: the parser of policy.default, and the old getaddresses with
+    // decode_header, which joins adjacent encoded-words as RFC 2047 (6.2) says. The structured
+    // parser puts a space between two adjacent encoded-words of a name (it does so with the
+    // folds it makes itself too), so for a name in several words it is held to the address and
+    // to the name's characters other than spaces.
+    const QJsonArray verdicts =
+        python("import email, email.policy, json, sys\n"
+               "from email.header import decode_header, make_header\n"
+               "from email.utils import getaddresses\n"
+               "for line in sys.stdin:\n"
+               "    data = bytes.fromhex(line)\n"
+               "    m = email.message_from_bytes(data, policy=email.policy.default)\n"
+               "    new = [[a.display_name, a.addr_spec] for a in m['To'].addresses]\n"
+               "    old = email.message_from_bytes(data)\n"
+               "    old = [[str(make_header(decode_header(n))), a] for n, a in\n"
+               "           getaddresses(old.get_all('To'))]\n"
+               "    print(json.dumps({'v': [new, old, m.keys()]}))",
+               messages);
+    for (qsizetype i = 0; i < verdicts.size(); ++i) {
+        SCOPED_TRACE(names[i].toStdString());
+        const QJsonArray v = verdicts[i].toArray();
+        const QJsonArray expected({QJsonArray({names[i], QString(rows[i].address)})});
+        EXPECT_EQ(v[1], expected); // as RFC 2047 reads it
+        if (messages[i].count("=?windows-1251?B?") <= 1) {
+            EXPECT_EQ(v[0], expected);
+        }
+        ASSERT_EQ(v[0].toArray().size(), 1);
+        EXPECT_EQ(v[0][0][1], QString(rows[i].address));
+        EXPECT_EQ(v[0][0][0].toString().remove(' '), QString(names[i]).remove(' '));
+        EXPECT_EQ(v[2].toVariant().toStringList().join(' '),
+                  "From To Date Message-ID Subject MIME-Version Content-Type "
+                  "Content-Transfer-Encoding");
+    }
 }
