@@ -1,5 +1,7 @@
 #include "Headers.h"
 
+#include "Fields.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +11,13 @@ namespace Smtp {
 namespace {
 
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+// The longest line the fields are given, as RFC 2047 asks of lines with encoded-words.
+constexpr qsizetype kLineLength = 76;
 // Subject bytes per encoded-word: a multiple of 3, so that no base64 padding is needed
 // inside; "Subject: " and the word with its 19 characters of frame make 76 characters.
 constexpr qsizetype kWordBytes = 36;
+// Name bytes per encoded-word of the To field: "To: " and such a word make 75 characters.
+constexpr qsizetype kNameWordBytes = 39;
 
 bool isAtext(char c)
 {
@@ -31,6 +37,44 @@ bool isDottedName(QByteArrayView name)
             return false;
     }
     return true;
+}
+
+// `text` as base64 encoded-words of charset windows-1251, `wordBytes` bytes in each, every
+// word after a space and every one but the first on a line of its own.
+QByteArray encodedWords(QByteArrayView text, qsizetype wordBytes)
+{
+    QByteArray words;
+    for (qsizetype i = 0; i < text.size(); i += wordBytes) {
+        words += (i > 0 ? "\r\n =?windows-1251?B?" : " =?windows-1251?B?") +
+                 text.sliced(i, std::min(wordBytes, text.size() - i)).toByteArray().toBase64() +
+                 "?=";
+    }
+    return words;
+}
+
+// The name as RFC 5322 writes a display name: words of atext with one space between them as
+// they are, anything else as a quoted string (which holds tabs as they are). Empty when only
+// encoded-words can carry it: a byte outside printable ASCII and tab, or "=?" that a reader
+// would take for the start of an encoded-word.
+QByteArray plainPhrase(QByteArrayView name)
+{
+    bool atoms = name.front() != ' ' && name.back() != ' ' && name.indexOf("  ") < 0;
+    for (const char c : name) {
+        if ((uchar(c) < 0x20 && c != '\t') || uchar(c) > 0x7E)
+            return {};
+        atoms = atoms && (c == ' ' || isAtext(c));
+    }
+    if (name.indexOf("=?") >= 0)
+        return {};
+    if (atoms)
+        return name.toByteArray();
+    QByteArray quoted = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 } // namespace
@@ -69,21 +113,29 @@ QByteArray subjectField(QByteArrayView subject)
     });
     if (plain && subject.indexOf("=?") < 0)
         return "Subject:" + subject.toByteArray() + kCrLf;
-    QByteArray field = "Subject:";
-    for (qsizetype i = 0; i < subject.size(); i += kWordBytes) {
-        field +=
-            (i > 0 ? "\r\n =?windows-1251?B?" : " =?windows-1251?B?") +
-            subject.sliced(i, std::min(kWordBytes, subject.size() - i)).toByteArray().toBase64() +
-            "?=";
-    }
-    return field + kCrLf;
+    return "Subject:" + encodedWords(subject, kWordBytes) + kCrLf;
+}
+
+QByteArray toField(QByteArrayView address, QByteArrayView name)
+{
+    if (name.isEmpty() || address.isEmpty() || hasLineBreakOrNul(name))
+        return "To: " + address.toByteArray() + kCrLf;
+    const QByteArray phrase = plainPhrase(name);
+    QByteArray field = phrase.isEmpty() || 4 + phrase.size() > kLineLength
+                           ? "To:" + encodedWords(name, kNameWordBytes)
+                           : "To: " + phrase;
+    // The address follows on the last line of the name when it fits there.
+    const qsizetype lastLine = field.size() - (field.lastIndexOf('\n') + 1);
+    field += lastLine + 3 + address.size() <= kLineLength ? " <" : "\r\n <";
+    return field + address.toByteArray() + '>' + kCrLf;
 }
 
 QByteArray headerBlock(HeaderFields fields)
 {
     if (!fields.date.isValid()) // no moment given: the message goes now
         fields.date = QDateTime::currentDateTime();
-    QByteArray block = "From: " + fields.sender + kCrLf + "To: " + fields.recipient + kCrLf +
+    QByteArray block = "From: " + fields.sender + kCrLf +
+                       toField(fields.recipient, fields.recipientName) +
                        "Date: " + dateField(fields.date) + kCrLf +
                        "Message-ID: " + messageId(fields.date, fields.random, fields.sender) +
                        kCrLf + subjectField(fields.subject);

@@ -118,7 +118,7 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
     case Step::Data: {
         QByteArray header =
             headerBlock({m_message.sender, m_recipient, m_message.subject, m_message.date,
-                         m_message.random, m_message.attachmentBlock.isEmpty()});
+                         m_message.random, m_message.attachmentBlock.isEmpty(), m_recipientName});
         m_data = MessageData(std::move(header), std::move(m_message.body),
                              std::move(m_message.attachmentBlock));
         action.startData = true;
@@ -200,12 +200,13 @@ QByteArray Session::mailFrom() const
     return "MAIL FROM:<" + m_message.sender + (m_eightBit ? "> BODY=8BITMIME\r\n" : ">\r\n");
 }
 
-Action Session::recipient(QByteArrayView address)
+Action Session::recipient(QByteArrayView address, QByteArrayView name)
 {
     if (!m_wantsRecipient)
         return {};
     m_wantsRecipient = false;
     m_recipient = Smtp::address(address);
+    m_recipientName = name.toByteArray();
     if (hasLineBreakOrNul(m_recipient))
         return end(Outcome::InvalidRecipient);
     m_step = Step::Recipient;

@@ -100,8 +100,9 @@ public:
     // One complete reply. `unwritten` is how many bytes of what was sent still wait to go out.
     // A reply while the session is not active, or while it waits for the recipient, does nothing.
     Action onReply(QByteArrayView reply, qint64 unwritten = 0);
-    // The recipient, as read when RecipientWanted came; trimmed and unbracketed here.
-    Action recipient(QByteArrayView address);
+    // The recipient, as read when RecipientWanted came; trimmed and unbracketed here. The name,
+    // Windows-1251, goes into the To field beside the address (see toField).
+    Action recipient(QByteArrayView address, QByteArrayView name = {});
     // The name EHLO gives, known once connected: the address literal of the connection's own
     // end, such as "[192.0.2.5]" (RFC 5321, 4.1.3), which strict servers accept.
     void setClientName(QByteArray name) { m_clientName = std::move(name); }
@@ -137,6 +138,7 @@ private:
     bool m_eightBit = false;     // the server offers 8BITMIME (after TLS)
     QList<QByteArray> m_methods; // the AUTH mechanisms offered (after TLS)
     QByteArray m_recipient;      // as sent in RCPT TO
+    QByteArray m_recipientName;  // for the To field
     MessageData m_data;
     Step m_step = Step::Greeting;
     bool m_active = false;
