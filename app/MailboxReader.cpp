@@ -56,18 +56,24 @@ MailboxReader::~MailboxReader()
 void MailboxReader::start(const QString &host, quint16 port, const QString &login,
                           const QString &password, const QDateTime &since)
 {
+    start(host, port, login, password, since, port == 993);
+}
+
+void MailboxReader::start(const QString &host, quint16 port, const QString &login,
+                          const QString &password, const QDateTime &since, bool tlsFromStart)
+{
     close();
     m_host = host;
     m_port = port;
     m_findings.clear();
     const QByteArray secret = password.toUtf8();
     m_secrets = {secret, secret.toBase64(), ('\0' + login.toUtf8() + '\0' + secret).toBase64()};
-    m_client.begin({login.toUtf8(), secret, since.toUTC().date().addDays(-1), port == 993,
+    m_client.begin({login.toUtf8(), secret, since.toUTC().date().addDays(-1), tlsFromStart,
                     Mailbox::ClassifyingFields, Mailbox::mayBeReport});
     m_running = true;
     m_connected = false;
     m_sslErrors.clear();
-    if (port == 993)
+    if (tlsFromStart)
         m_socket->connectToHostEncrypted(host, port);
     else
         m_socket->connectToHost(host, port);

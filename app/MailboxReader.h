@@ -45,6 +45,9 @@ public:
     // its own time zone).
     void start(const QString &host, quint16 port, const QString &login, const QString &password,
                const QDateTime &since);
+    // The same with TLS from the first byte or not whatever the port (for test servers).
+    void start(const QString &host, quint16 port, const QString &login, const QString &password,
+               const QDateTime &since, bool tlsFromStart);
     void abort(); // nothing is told after it
     bool isRunning() const { return m_running; }
 
