@@ -22,6 +22,9 @@
 #   submission_compare.sh  N sends through the provider-like Postfix of
 #                        scripts/mail-server/with_submission.sh (587, STARTTLS, AUTH PLAIN), the window
 #                        beside swaks --tls --auth: at least twice swaks's messages a second
+#   mailbox_compare.sh   reading a mailbox of 10000 messages, 500 of them delivery reports, over
+#                        IMAP (Dovecot, 993) with MailboxReader beside Python's imaplib fetching
+#                        the same: under 10 s
 #   windows_start.sh     where scripts/build-windows.sh has made this version's zip: the window of
 #                        brevant.exe up under Wine beside the Linux build's: under 3 s
 #
@@ -43,7 +46,7 @@ die() {
     echo "run-all: $*" >&2
     exit 1
 }
-for target in job_load_bench uu_encode_bench uuenc smtp_data_bench delivery_bench; do
+for target in job_load_bench uu_encode_bench uuenc smtp_data_bench delivery_bench mailbox_bench; do
     [ -x "$BUILD/bench/$target" ] || die "$BUILD/bench/$target is not built"
 done
 
@@ -72,6 +75,7 @@ gbench smtp_data_bench
 script uu_compare "$HERE/uu_compare.sh" "$BUILD/bench/uuenc"
 script delivery_compare "$HERE/delivery_compare.sh" "$BUILD" "${DELIVERY_N:-1000}" "${DELIVERY_RUNS:-5}"
 script submission_compare "$HERE/submission_compare.sh" "$BUILD" "${SUBMISSION_N:-50}"
+script mailbox_compare "$HERE/mailbox_compare.sh" "$BUILD"
 version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' "$HERE/../CMakeLists.txt")
 windows_zip=$HERE/../build-windows/brevant-$version-windows-x64.zip
 if [ -f "$windows_zip" ]; then
@@ -158,6 +162,12 @@ rows.append(("through a provider's server: 587, STARTTLS, AUTH PLAIN, one connec
              "messages/s (peer: swaks --tls --auth)", f"{ours:.1f}", f"{swaks:.1f}",
              f"{ours / swaks:.2f}", ">= 2x", ours / swaks >= 2))
 
+box = dict(re.findall(r"^result (\S+) (\S+)$", read("mailbox_compare.out"), re.M))
+ours_s, imaplib_s = float(box["ours_s"]), float(box["imaplib_s"])
+rows.append(("reading a mailbox of 10000 messages, 500 of them delivery reports, over IMAP on "
+             "loopback (993), s (peer: Python's imaplib fetching the same)", f"{ours_s:.2f}",
+             f"{imaplib_s:.2f}", f"{ours_s / imaplib_s:.2f}", "< 10 s", ours_s < 10))
+
 if os.path.exists(f"{out}/windows_start.out"):
     medians_ms = re.search(r"^median\s+([\d.]+)\s+([\d.]+)", read("windows_start.out"), re.M)
     wine, native = map(float, medians_ms.groups())
@@ -178,7 +188,8 @@ for *cells, met in rows:
 missed = [r[0] for r in rows if r[5] is False]
 print("\nGoals missed: " + ("; ".join(missed) or "none"))
 print("\n## Output of each benchmark")
-for name in ("uu_compare", "delivery_compare", "submission_compare", "windows_start"):
+for name in ("uu_compare", "delivery_compare", "submission_compare", "mailbox_compare",
+             "windows_start"):
     if not os.path.exists(f"{out}/{name}.out"):
         continue
     print(f"\n### {name}.sh\n\n```\n{read(name + '.out').rstrip()}\n```")

@@ -15,9 +15,10 @@ packages=(
     dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
     # mail peers for the demo, the tests and the benchmarks; the provider-like server
     # (scripts/mail-server/with_submission.sh): Dovecot for the logins, openssl for the test certificates,
-    # swaks (with Net::SSLeay for its TLS) as the peer client
+    # swaks (with Net::SSLeay for its TLS) as the peer client; Dovecot's IMAP for the sender's
+    # mailbox (with_mailbox.sh)
     postfix python3 python3-aiosmtpd sharutils iproute2 procps
-    dovecot-core openssl swaks libnet-ssleay-perl
+    dovecot-core dovecot-imapd openssl swaks libnet-ssleay-perl
     # packaging
     dpkg-dev file desktop-file-utils lintian appstream groff-base
 )

@@ -28,6 +28,10 @@
 #   BREVANT_E2E_SERVER_CERT     the certificate 587 and 465 present: server (the default), other
 #                               (another name), unknown (an unknown authority) or expired
 #   BREVANT_E2E_PASSWORD        the password to give the login
+#   BREVANT_E2E_MAILBOX=1       the sender's mailbox over IMAP and a far server besides (see
+#                               with_mailbox.sh); the environment then also holds
+#                               BREVANT_E2E_NEWS_MAILDIR (news@example.test's Maildir) and
+#                               BREVANT_E2E_FAR_MAILDIR (what far.test stored)
 #   E2E_KEEP=1                  keeps the instance's folder, logs and mail, for a look
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd -P)
@@ -50,15 +54,32 @@ chown -R nobody "$WORK"/Maildir*
 printf '%s\n' "@example.test Maildir/" "@remote.test Maildir-remote/" >"$ETC/vmailbox"
 echo "remote.test virtual:" >"$ETC/transport"
 cp "$HERE/postfix/main.cf" "$HERE/submission/master.cf" "$ETC"
+mailbox_settings=()
+if [ -n "${BREVANT_E2E_MAILBOX:-}" ]; then
+    for box in Maildir-news Maildir-far; do mkdir -p "$WORK/$box"/{new,cur,tmp}; done
+    mkdir -p "$WORK/dovecot"/{index,control,home}
+    chown -R nobody "$WORK"/Maildir-* "$WORK/dovecot"/{index,control,home}
+    printf '%s\n' "news@example.test Maildir-news/" "@example.test Maildir/" \
+        "@remote.test Maildir-remote/" "@stored.far.test Maildir-far/" >"$ETC/vmailbox"
+    echo "far.test smtp:[127.0.0.1]:2525" >>"$ETC/transport"
+    echo '/^dead[^@]*@far\.test$/ 550 5.1.1 User unknown' >"$ETC/far_dead"
+    echo '/^(.*)@far\.test$/ ${1}@stored.far.test' >"$ETC/far_store"
+    grep -v '^#' "$HERE/mailbox/master.cf" >>"$ETC/master.cf"
+    mailbox_settings=("virtual_mailbox_domains = example.test list.test stored.far.test")
+fi
 mapfile -t settings < <(grep -v -e '^#' -e '^[[:space:]]*$' "$HERE/submission/main.cf")
 postconf -c "$ETC" -e "${settings[@]}" "syslog_name = postfix-$NS" \
     "virtual_uid_maps = static:$(id -u nobody)" "virtual_gid_maps = static:$(id -g nobody)" \
-    "smtpd_tls_chain_files = $WORK/certs/$CERT.key, $WORK/certs/$CERT.pem"
+    "smtpd_tls_chain_files = $WORK/certs/$CERT.key, $WORK/certs/$CERT.pem" "${mailbox_settings[@]}"
 
 # Dovecot: its configuration with the folder filled in, the one user (the password in base64, so
 # that any byte, a colon among them, may be in it), readable by Dovecot's auth process alone.
 mkdir -p "$WORK/dovecot"
 sed "s|@WORK@|$WORK|g" "$HERE/submission/dovecot.conf" >"$ETC/dovecot.conf"
+if [ -n "${BREVANT_E2E_MAILBOX:-}" ]; then
+    sed -e "s|@WORK@|$WORK|g" -e "s|@CERT@|$WORK/certs/$CERT|g" "$HERE/mailbox/dovecot.conf" \
+        >>"$ETC/dovecot.conf"
+fi
 echo "$LOGIN:{PLAIN.b64}$(printf %s "$PASSWORD" | base64 -w0)::::::" >"$WORK/dovecot/users"
 chown root:dovecot "$WORK/dovecot/users"
 chmod 640 "$WORK/dovecot/users"
@@ -76,6 +97,7 @@ innet env MAIL_CONFIG="$ETC" QT_QPA_PLATFORM=offscreen TMPDIR="$WORK" \
     BREVANT_E2E_HOST=mail.example.test BREVANT_E2E_LOGIN="$LOGIN" BREVANT_E2E_PASSWORD="$PASSWORD" \
     BREVANT_E2E_CA="$WORK/certs/ca.pem" BREVANT_E2E_CERTS="$WORK/certs" \
     BREVANT_E2E_MAILDIR="$WORK/Maildir" BREVANT_E2E_REMOTE_MAILDIR="$WORK/Maildir-remote" \
+    BREVANT_E2E_NEWS_MAILDIR="$WORK/Maildir-news" BREVANT_E2E_FAR_MAILDIR="$WORK/Maildir-far" \
     BREVANT_E2E_MAILLOG="$WORK/log/maillog" BREVANT_CHECK_MAILDIR="$HERE/../../tests/e2e/check_maildir.py" \
     "$@" || rc=$?
 [ $rc -eq 0 ] || tail -n 30 "$WORK/log/maillog" >&2
