@@ -180,7 +180,7 @@ TEST(Session, EndOfDataAcceptedBeforeEveryByteWentOutIsRefused)
     for (const qint64 unwritten : {0, 1}) {
         SCOPED_TRACE(unwritten);
         Smtp::Session s;
-        s.begin({"a@b", "", "\r\nline", QByteArray(100'000, 'x'), kDate, 0});
+        s.begin({"a@b", "", "\r\nline", QByteArray(100'000, 'x'), kDate, 0, {}, {}, {}});
         for (const char *reply :
              {"220 mx\r\n", "250 mx\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 Go\r\n"}) {
             if (s.onReply(reply).outcome == Outcome::RecipientWanted)
