@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <algorithm>
 
@@ -224,6 +225,29 @@ QString heldStatus(const MailingRun::Hold &hold, const MailingRun & /*run*/)
         break;
     }
     return QString();
+}
+
+QString paused(const Pace::Pacer::Pause &pause, const QDateTime &now, int perDay,
+               const QString &deferredBy)
+{
+    const QDateTime local = pause.until.toTimeZone(now.timeZone()); // as the clock shows it
+    const QString until = local.toString(
+        local.date() == now.date() ? QStringLiteral("hh:mm") : QStringLiteral("dd.MM hh:mm"));
+    return pause.why == Pace::Pacer::Pause::Why::DailyLimit
+               ? QStringLiteral("Пауза до %1: лимит %2 писем в сутки.").arg(until).arg(perDay)
+               : QStringLiteral("Пауза до %1: %2").arg(until, deferredBy);
+}
+
+QString serverSaid(const QString &reply)
+{
+    QString line = reply.section(u'\n', 0, 0).trimmed();
+    line.remove(u'\r');
+    return QStringLiteral("сервер ответил «%1».").arg(line);
+}
+
+QString noConnection(const QString &failure)
+{
+    return QStringLiteral("нет связи с сервером (Winsock Error %1).").arg(failure);
 }
 
 QString deliveredNotLogged(const MailingRun &run, const QString &address, const QString &reason)

@@ -3,6 +3,7 @@
 
 #include "Cp1251.h"
 #include "MailingRun.h"
+#include "Pacer.h"
 #include "Server.h"
 #include "SmtpConnection.h"
 
@@ -67,6 +68,11 @@ QString held(const MailingRun::Hold &hold, const MailingRun &run);
 QString heldStatus(const MailingRun::Hold &hold, const MailingRun &run);
 // The message to `address` went out, but its row could not be written.
 QString deliveredNotLogged(const MailingRun &run, const QString &address, const QString &reason);
+// The status line while a series waits: until when, and why.
+QString paused(const Pace::Pacer::Pause &pause, const QDateTime &now, int perDay,
+               const QString &deferredBy);
+QString serverSaid(const QString &reply);     // why a series waits after a refusal
+QString noConnection(const QString &failure); // and after a socket error or a time-out
 // At closing: deliveries whose rows could not be written even now.
 QString unloggedAtClose(const MailingRun &run, const QStringList &addresses);
 

@@ -80,6 +80,8 @@ public:
     int deliveredNow() const { return m_deliveredNow; }     // delivered from this window
     int refusedNow() const { return m_refusedNow; }         // passed over: they take no mail
     qsizetype skippedRows() const { return m_skippedRows; } // rows of the log it could not read
+    // When each delivery the log holds went out, of every mailing of the folder.
+    const QList<QDateTime> &deliveriesBefore() const { return m_history.deliveries(); }
 
 private:
     QString key(QByteArrayView address) const;

@@ -45,6 +45,7 @@ void frmBrevant::wireEvents()
     });
     // On disk before QUIT goes out: a restart never sends this message again.
     connect(Winsock1, &SmtpConnection::delivered, this, [this](const QByteArray &reply) {
+        m_pacer.delivered(now());
         const QString failure =
             m_run->record(DeliveryLog::Result::Delivered, Cp1251::toUnicode(reply));
         if (failure.isNull())
@@ -68,12 +69,7 @@ void frmBrevant::wireEvents()
             });
     connect(Winsock1, &SmtpConnection::invalidRecipient, this,
             [this] { showSmtpError(BoxTexts::lineBreakIn(BoxTexts::Field::Recipient)); });
-    connect(Winsock1, &SmtpConnection::brokeOff, this, [this](int number, QString description) {
-        logged(m_run->record(DeliveryLog::Result::Failed,
-                             QString::number(number) + u' ' + description));
-        bool cancelDisplay = false;
-        Winsock1_Error(qint16(number), description, 0, QString(), QString(), 0, cancelDisplay);
-    });
+    connect(Winsock1, &SmtpConnection::brokeOff, this, &frmBrevant::onBrokeOff);
 }
 
 void frmBrevant::Form_Load()
@@ -86,12 +82,17 @@ void frmBrevant::Form_Load()
 
     job.LoadAll();
     m_server = Smtp::server(job.HostName);
+    m_settings = JobSettings::read(m_folder);
     // The addresses that had this mailing in an earlier run are passed over.
     m_run = std::make_unique<MailingRun>(
         job, m_folder,
         m_options.clock ? MailingRun::Clock([this] { return m_options.clock(); }) : nullptr);
     if (m_run->hadBefore() > 0)
         job.CurrentIndex = std::max(m_run->nextPending(0), 0);
+    // The daily limit counts the deliveries of earlier runs too: a restart does not reset it.
+    m_pacer = Pace::Pacer(m_settings.perDay);
+    for (const QDateTime &at : m_run->deliveriesBefore())
+        m_pacer.count(at);
 
     txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
     txtSender->setText(Cp1251::toUnicode(job.SenderAddress));
@@ -105,7 +106,7 @@ void frmBrevant::Form_Load()
 
 void frmBrevant::tellStartUp()
 {
-    QStringList parts = {BoxTexts::jobReport(job, m_folder)};
+    QStringList parts = {BoxTexts::jobReport(job, m_folder), m_settings.problems.join(u'\n')};
     // Another window, or a log that cannot be read, is known now; whether the log can be
     // written is known at the first send.
     const MailingRun::Hold standing = m_run->standing();
@@ -183,7 +184,7 @@ void frmBrevant::cmdRemove_Click()
 void frmBrevant::cmdSend_Click()
 {
     // One dialogue at a time, and nothing new while a box waits for the user.
-    if (Winsock1->isOpen() || m_boxes->holdsSeries() || m_askingPassword || !mayGo())
+    if (Winsock1->isOpen() || m_boxes->holdsSeries() || m_askingPassword || !mayGo() || pacedNow())
         return;
     // A listed address that had this mailing already is passed over, in a series too.
     if (boxLine() > 0 && m_run->hasHad(job.recipientAt(job.CurrentIndex)) && !moveOn())
@@ -262,9 +263,15 @@ QString frmBrevant::fieldFault() const
     return sender.isEmpty() ? BoxTexts::emptyField(BoxTexts::Field::Sender) : QString();
 }
 
+QDateTime frmBrevant::now() const
+{
+    return m_options.clock ? m_options.clock() : QDateTime::currentDateTime();
+}
+
 void frmBrevant::BeginSession()
 {
-    const QDateTime now = m_options.clock ? m_options.clock() : QDateTime::currentDateTime();
+    m_tickSend = m_tick;
+    const QDateTime now = this->now();
     const quint64 random =
         m_options.random ? m_options.random() : QRandomGenerator::system()->generate64();
     m_run->begin(Cp1251::fromUnicode(txtRecipient->text()), boxLine(),
@@ -277,15 +284,18 @@ void frmBrevant::BeginSession()
 
 void frmBrevant::Command1_Click()
 {
-    m_run->startSeries(); // pressed again after dead addresses stopped it: it goes on past them
-    m_seriesTold = false; // a wait of this series is told once
+    m_run->startSeries();  // pressed again after dead addresses stopped it: it goes on past them
+    m_pacer.startSeries(); // its first send is a person's: a refusal gets a box
+    m_seriesTold = false;  // a wait of this series is told once
     if (!Timer1->isActive())
         Timer1->start();
 }
 
 void frmBrevant::Timer1_Timer()
 {
+    m_tick = true; // what the send does is the series', not a press's
     cmdSend_Click();
+    m_tick = false;
 }
 
 int frmBrevant::boxLine() const
@@ -313,10 +323,51 @@ bool frmBrevant::moveOn()
     return false;
 }
 
+bool frmBrevant::pacedNow()
+{
+    if (!m_tick) // a press sends now, whatever a series waits for
+        return false;
+    const Pace::Pacer::Pause pause = m_pacer.pause(now());
+    if (pause.why == Pace::Pacer::Pause::Why::None) {
+        setStatus(QString());
+        return false;
+    }
+    setStatus(BoxTexts::paused(pause, now(), m_pacer.perDay(), m_deferredBy));
+    return true;
+}
+
+void frmBrevant::defer(Pace::WaitKind kind, const QString &failure)
+{
+    logged(m_run->record(DeliveryLog::Result::Deferred, failure));
+    m_deferredBy = kind == Pace::WaitKind::Network ? BoxTexts::noConnection(failure)
+                                                   : BoxTexts::serverSaid(failure);
+    const QDateTime until = m_pacer.wait(kind, now());
+    setStatus(BoxTexts::paused({Pace::Pacer::Pause::Why::Wait, until}, now(), m_pacer.perDay(),
+                               m_deferredBy));
+}
+
+void frmBrevant::onBrokeOff(int number, QString description)
+{
+    const QString failure = QString::number(number) + u' ' + description;
+    const Pace::Verdict verdict = Pace::verdictOf({Pace::Failure::Kind::Network, {}, false},
+                                                  m_tickSend, m_pacer.deliveredInSeries());
+    if (verdict.act == Pace::Verdict::Act::Wait)
+        return defer(verdict.wait, failure);
+    logged(m_run->record(DeliveryLog::Result::Failed, failure));
+    bool cancelDisplay = false;
+    Winsock1_Error(qint16(number), description, 0, QString(), QString(), 0, cancelDisplay);
+}
+
 void frmBrevant::onRefused(const QByteArray &reply, Smtp::Outcome how)
 {
-    if (how == Smtp::Outcome::LoginRefused) // a wrong password is asked for again
+    // A wrong password is asked for again; a login refused for now keeps it.
+    if (how == Smtp::Outcome::LoginRefused && !reply.startsWith('4'))
         m_password = QString();
+    const Pace::Verdict verdict =
+        Pace::verdictOf({Pace::Failure::Kind::Reply, reply, how == Smtp::Outcome::DeadAddress},
+                        m_tickSend, m_pacer.deliveredInSeries());
+    if (verdict.act == Pace::Verdict::Act::Wait)
+        return defer(verdict.wait, Cp1251::toUnicode(reply));
     if (how != Smtp::Outcome::DeadAddress) { // the server or the message: the same address again
         logged(m_run->record(DeliveryLog::Result::Refused, Cp1251::toUnicode(reply)));
         return showSmtpError(BoxTexts::refusal(reply));

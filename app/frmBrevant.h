@@ -2,8 +2,10 @@
 #pragma once
 
 #include "BoxQueue.h"
+#include "JobSettings.h"
 #include "MailingJob.h"
 #include "MailingRun.h"
+#include "Pacer.h"
 #include "Server.h"
 #include "SmtpConnection.h"
 
@@ -102,6 +104,13 @@ private:
     // with "OK!" and returns false.
     bool moveOn();
     void onRefused(const QByteArray &reply, Smtp::Outcome how);
+    void onBrokeOff(int number, QString description);
+    // True while a series waits, after a refusal or an outage, or for the daily limit; the
+    // status line says until when and why.
+    bool pacedNow();
+    // The series waits after `failure` (the server's reply or the socket error) of `kind`.
+    void defer(Pace::WaitKind kind, const QString &failure);
+    QDateTime now() const;
     // The password for a provider, asked the first time a send needs it; false when cancelled.
     bool havePassword();
     // The login: the second line of smtp.txt, else the sender.
@@ -112,8 +121,13 @@ private:
     void showSmtpError(const QString &text);
 
     Options m_options;
-    QString m_folder;      // the job folder's absolute path, fixed at start-up
-    Smtp::Server m_server; // where the messages go, from smtp.txt
+    QString m_folder;       // the job folder's absolute path, fixed at start-up
+    Smtp::Server m_server;  // where the messages go, from smtp.txt
+    JobSettings m_settings; // brevant.ini
+    Pace::Pacer m_pacer;
+    QString m_deferredBy;    // what the series waits after, as the status line says it
+    bool m_tick = false;     // a tick of the series is sending, not a press
+    bool m_tickSend = false; // the message on its way was sent by a tick
     std::unique_ptr<MailingRun> m_run;
     BoxQueue *m_boxes;
     MailingRun::Hold::Kind m_heldBy = MailingRun::Hold::None; // what sending waits for

@@ -34,6 +34,7 @@ public:
         Delivered, // the server accepted the end of the data
         Refused,   // the server refused
         Failed,    // a socket error, a time-out, or no safe way to log in
+        Deferred,  // refused for now (a 4xx, a sending limit, an outage): the series waits
         Continued, // the letter was corrected: its rows belong to the mailing in `reply`
         Finished,  // the mailing reached the end of the list
     };

@@ -15,6 +15,7 @@ void MailingHistory::add(const DeliveryLog::Row &row)
     mailing.name = name;
     mailing.finished = row.result == Result::Finished;
     if (row.result == Result::Delivered) {
+        m_deliveries << row.time;
         mailing.delivered.insert(row.address.toCaseFolded());
         if (row.time.isValid() && !(row.time < mailing.lastDelivery))
             mailing.lastDelivery = row.time;

@@ -29,9 +29,12 @@ public:
     const Mailing *mailingOf(QByteArrayView letter) const;
     // The mailing of the log's last row; null for a log without rows.
     const Mailing *latest() const;
+    // When each delivery of any mailing of the folder went out, in file order.
+    const QList<QDateTime> &deliveries() const { return m_deliveries; }
 
 private:
     QHash<QByteArray, QByteArray> m_mailingOfLetter;
     QHash<QByteArray, Mailing> m_mailings;
     QByteArray m_latest;
+    QList<QDateTime> m_deliveries;
 };

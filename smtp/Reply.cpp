@@ -1,6 +1,7 @@
 #include "Reply.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -74,7 +75,7 @@ bool blamesSender(QByteArrayView reply)
 
 bool isDeadAddress(QByteArrayView reply)
 {
-    if (reply.size() < 4 || reply[0] != '5' || blamesSender(reply))
+    if (reply.size() < 4 || reply[0] != '5' || blamesSender(reply) || isSendingLimit(reply))
         return false;
     if (const std::optional<StatusCode> code = statusCode(reply)) {
         // 5.1.x concerns the recipient's address, but for x.1.7 and x.1.8, the sender's.
@@ -84,6 +85,29 @@ bool isDeadAddress(QByteArrayView reply)
     }
     const QByteArrayView code = reply.first(3);
     return code == "550" || code == "551" || code == "553";
+}
+
+bool isSendingLimit(QByteArrayView reply)
+{
+    if (reply.size() < 4)
+        return false;
+    const std::optional<StatusCode> code = statusCode(reply);
+    if (code &&
+        ((code->subject == 4 && code->detail == 5) || (code->subject == 7 && code->detail == 233)))
+        return true;
+    if (code && (code->subject == 1 || code->subject == 2))
+        return false;
+    const QByteArray text = reply.sliced(4).toByteArray().toLower();
+    if (text.contains("limit") || text.contains("quota") || text.contains("too many"))
+        return true;
+    for (qsizetype at = text.indexOf("rate"); at >= 0; at = text.indexOf("rate", at + 1)) {
+        const auto letter = [&](qsizetype i) {
+            return i >= 0 && i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]));
+        };
+        if (!letter(at - 1) && !letter(at + 4))
+            return true;
+    }
+    return false;
 }
 
 void ReplyAssembler::feed(QByteArrayView bytes)

@@ -18,8 +18,15 @@ bool isAccepted(QByteArrayView reply);
 // bad syntax) or 5.2.1 (mailbox disabled), or without one the codes 550, 551 and 553. The
 // enhanced code may stand after the reply code or, as qmail writes it, after a "#" in the text.
 // Any other refusal concerns the server, the sender or the message: 5.7.x ("Relay access
-// denied"), the sender's codes x.1.7 and x.1.8, and a text that says the sender was rejected.
+// denied"), the sender's codes x.1.7 and x.1.8, a text that says the sender was rejected, and
+// a sending limit (see isSendingLimit).
 bool isDeadAddress(QByteArrayView reply);
+
+// True if a refusal names a sending limit or quota of the sender's account: an enhanced code
+// 5.4.5 or 5.7.233 (Gmail's daily limit, Microsoft's), or the words "limit", "quota", "too many"
+// or "rate" (as a word) in a reply whose code is no recipient's mailbox status (x.1.x, x.2.x:
+// "552 5.2.2 mailbox over quota" is the recipient's).
+bool isSendingLimit(QByteArrayView reply);
 
 // Gathers the bytes of a connection into complete replies.
 //

@@ -3,6 +3,7 @@
 #include "MailingJob.h"
 #include "Cp1251.h"
 #include "JobEncoding.h"
+#include "JobSettings.h"
 #include "TestSupport.h"
 
 #include <QStringDecoder>
@@ -188,5 +189,37 @@ TEST(JobEncoding, RandomFilesConvertAsQtsDecoderReadsThem)
             expected += Cp1251::byteOf(ch) < 0 ? '?' : char(Cp1251::byteOf(ch));
         const JobEncoding::Text text = JobEncoding::toCp1251(data);
         ASSERT_TRUE(text.fromUtf8 == utf8 && text.bytes == expected) << data.toHex().toStdString();
+    }
+}
+
+// brevant.ini: what it sets, and each value that cannot be used told with the file and the key.
+TEST(JobSettings, EachKeyReadOrToldWithAnExample)
+{
+    const struct
+    {
+        QByteArray ini; // null: no file
+        int perDay;
+        QString problem;
+    } cases[] = {
+        {QByteArray(), 0, ""},
+        {"[sending]\nper_day=500\n", 500, ""},
+        {"[sending]\r\nper_day = 0\r\n", 0, ""},
+        {"; a comment\n[other]\nx=1\n", 0, ""},
+        {"[sending]\nper_day=500 писем\n", 0, "у ключа per_day значение «500 писем»"},
+        {"[sending]\nper_day=-5\n", 0, "например per_day=500"},
+        {"[sending]\nper_day=1,5\n", 0, "значение «1,5»"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ini.toStdString());
+        TempDir dir;
+        if (!c.ini.isNull())
+            dir.write(JobSettings::FileName, c.ini);
+        const JobSettings settings = JobSettings::read(dir.path());
+        EXPECT_EQ(settings.perDay, c.perDay);
+        EXPECT_EQ(settings.problems.size(), c.problem.isEmpty() ? 0 : 1);
+        EXPECT_TRUE(settings.problems.join("").contains(c.problem))
+            << settings.problems.join("").toStdString();
+        EXPECT_TRUE(c.problem.isEmpty() ||
+                    settings.problems.join("").contains(dir.filePath(JobSettings::FileName)));
     }
 }

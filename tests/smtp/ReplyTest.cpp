@@ -78,6 +78,29 @@ TEST(Reply, DeadAddressesByTheirCodes)
         EXPECT_EQ(Smtp::isDeadAddress(reply), dead) << reply.toStdString();
 }
 
+// Which refusals name a limit of the sender's account rather than a recipient's mailbox.
+TEST(Reply, SendingLimitsByTheirCodesAndWords)
+{
+    const std::pair<QByteArray, bool> cases[] = {
+        {"550 5.4.5 Daily user sending limit exceeded\r\n", true},
+        {"550 5.7.233 Mail not sent\r\n", true},
+        {"451 4.7.1 Too many messages, try again later\r\n", true},
+        {"421-4.7.28 Unusual rate of unsolicited mail\r\n421 4.7.28 from your IP\r\n", true},
+        {"554 Message rejected: sending quota exceeded\r\n", true},
+        {"452 RATE LIMITED\r\n", true},
+        {"550 Daily message limit reached\r\n", true},
+        {"552 5.2.2 Mailbox over quota\r\n", false},
+        {"550 5.1.1 User unknown; limit of one\r\n", false},
+        {"550 5.7.1 Moderated: separate approval\r\n", false},
+        {"451 4.3.0 Temporary lookup failure; accurate\r\n", false},
+        {"5.4\r\n", false},
+    };
+    for (const auto &[reply, limit] : cases) {
+        EXPECT_EQ(Smtp::isSendingLimit(reply), limit) << reply.toStdString();
+        EXPECT_FALSE(limit && Smtp::isDeadAddress(reply)) << "a limit is no dead address";
+    }
+}
+
 TEST(Fields, AddressesLoseSpacesAndOnePairOfBrackets)
 {
     const std::pair<QByteArray, QByteArray> cases[] = {
