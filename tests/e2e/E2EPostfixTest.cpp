@@ -203,3 +203,76 @@ TEST_F(E2ESubmission, AWrongPasswordDeliversNothingAndIsAskedAgain)
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(h.window->Label5->text(), "1");
 }
+
+// After 3 of 6 the provider refuses the account for a while with a 4xx (check_sender_access and
+// a reload of the real Postfix): the series shows no box, tries once at the end of each wait (1,
+// then 2 minutes of its clock), and once the account is accepted again every address has one
+// message.
+TEST_F(E2ESubmission, AnAccountRefusedForAWhileIsWaitedForWithoutABox)
+{
+    const QString etc = qEnvironmentVariable("MAIL_CONFIG");
+    const auto postfix = [&](const QString &restrictions) {
+        EXPECT_EQ(QProcess::execute(
+                      "postconf", {"-c", etc, "-e", "smtpd_sender_restrictions = " + restrictions}),
+                  0);
+        EXPECT_EQ(QProcess::execute("postfix", {"-c", etc, "reload"}), 0);
+    };
+    QFile refused(etc + "/refused");
+    ASSERT_TRUE(refused.open(QIODevice::WriteOnly));
+    refused.write("news@example.test 451 4.7.1 Sending limit exceeded, try again later\n");
+    refused.close();
+    const QString maildir = qEnvironmentVariable("BREVANT_E2E_REMOTE_MAILDIR");
+    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files))
+        QFile::remove(maildir + "/new/" + name);
+    h.dir.writeAll(TempDir::addresses(6).replace("example.test", "remote.test"),
+                   qgetenv("BREVANT_E2E_HOST") + ":587\n", "news@example.test\n", "Пауза\n",
+                   "Здравствуйте!\n");
+    QDateTime now = QDateTime::currentDateTime();
+    frmBrevant::Options options;
+    options.askPassword = [](const QString &, const QString &) {
+        return qEnvironmentVariable("BREVANT_E2E_PASSWORD");
+    };
+    options.clock = [&now] { return now; };
+    frmBrevant &w = h.open(587, options);
+    int delivered = 0;
+    QObject::connect(w.Winsock1, &SmtpConnection::delivered, [&] {
+        if (++delivered == 3)
+            w.Timer1->setInterval(3'600'000); // the next tick waits until Postfix refuses
+    });
+    w.Command1->click();
+    ASSERT_TRUE(h.waitFor([&] { return delivered == 3 && !w.Winsock1->isOpen(); }, 30000));
+    postfix("check_sender_access texthash:" + etc + "/refused");
+    w.Timer1->setInterval(40);
+    ASSERT_TRUE(h.waitFor([&] { return w.lblStatus->text().startsWith("Пауза до "); }, 30000));
+    EXPECT_TRUE(w.lblStatus->text().contains("451 4.7.1")) << w.lblStatus->text().toStdString();
+    QStringList sends = {w.Label5->text()};
+    for (const int minutes : {1, 2}) {
+        QTest::qWait(500); // ticks go by
+        sends << w.Label5->text();
+        now = now.addSecs(minutes * 60);
+        const QString status = w.lblStatus->text();
+        ASSERT_TRUE(h.waitFor(
+            [&] {
+                return w.lblStatus->text() != status && !w.Winsock1->isOpen() &&
+                       !w.lblStatus->text().isEmpty();
+            },
+            30000));
+        sends << w.Label5->text();
+    }
+    EXPECT_EQ(sends.join(' '), "4 4 5 5 6") << "one try at the end of each wait, none between";
+    postfix("");
+    now = now.addSecs(4 * 60);
+    ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 30000));
+    EXPECT_TRUE(h.boxes.isEmpty()) << h.boxes.value(0).text.toStdString();
+    QStringList stored;
+    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files)) {
+        QFile file(maildir + "/new/" + name);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (line.startsWith("X-Original-To: "))
+                stored << line.mid(15).trimmed();
+    }
+    stored.sort();
+    EXPECT_EQ(stored.join(' '), "user0@remote.test user1@remote.test user2@remote.test "
+                                "user3@remote.test user4@remote.test user5@remote.test");
+}
