@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds brevant for 64-bit Windows on Debian 12 with mingw-w64, and packages it in
 # build-windows/ as brevant-VERSION-windows-x64.zip (unpack and run) and brevant-VERSION-setup.exe
-# (an NSIS installer).
+# (an NSIS installer), both with the licences and sources of what they bundle in licenses/
+# (scripts/windows-notices.sh).
 #
 # Debian has no Qt for Windows, so Debian's own qt6-base source (the version of the installed
 # host tools, which must match) is cross-built once into ~/.cache/brevant/qt-6.4.2-mingw: only
@@ -160,16 +161,23 @@ version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 echo "brevant $version for Windows built in $((SECONDS - started)) s"
 
 # The folder that is zipped and installed: the program, the plugins Qt loads for it (the window,
-# TLS through Schannel, the native style), and every DLL these import that Windows does not have.
+# TLS through Schannel, the native style), every DLL these import that Windows does not have,
+# and in licenses/ the notices of all of it. Where each DLL came from is noted in ORIGINS, from
+# which the notices are made.
 name=brevant-$version
 stage=$out/$name
+origins=$out/dll-origins.txt
 rm -rf "$stage"
 mkdir -p "$stage/platforms" "$stage/tls" "$stage/styles"
+: >"$origins"
+bundle() { # FILE NAME: copies FILE into the folder as NAME
+    cp "$1" "$stage/$2"
+    printf '%s\t%s\n' "$2" "$1" >>"$origins"
+}
 cp "$build/app/brevant.exe" "$stage/"
-cp "$qt_prefix/plugins/platforms/qwindows.dll" "$stage/platforms/"
-cp "$qt_prefix/plugins/tls/qschannelbackend.dll" "$stage/tls/"
-cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
-cp LICENSE "$stage/LICENSE.txt"
+bundle "$qt_prefix/plugins/platforms/qwindows.dll" platforms/qwindows.dll
+bundle "$qt_prefix/plugins/tls/qschannelbackend.dll" tls/qschannelbackend.dll
+bundle "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" styles/qwindowsvistastyle.dll
 
 # Where a DLL that is not part of Windows comes from: Qt, or the compiler's runtime.
 find_dll() {
@@ -193,7 +201,7 @@ while [ ${#pending[@]} -gt 0 ]; do
         [ -f "$stage/$dll" ] && continue
         found=$(find_dll "$dll")
         if [ -n "$found" ]; then
-            cp "$found" "$stage/$dll"
+            bundle "$found" "$dll"
             pending+=("$stage/$dll")
         elif [ ! -f "$wine_dlls/${dll,,}" ] && [[ ${dll,,} != @(api|ext)-ms-win-* ]]; then
             echo "$(basename "$file") needs $dll, which is neither in Qt, the runtime nor Windows" >&2
@@ -203,6 +211,7 @@ while [ ${#pending[@]} -gt 0 ]; do
 done
 find "$stage" -name '*.exe' -exec "$triplet-strip" --strip-all {} +
 find "$stage" -name '*.dll' -exec "$triplet-strip" --strip-unneeded {} +
+scripts/windows-notices.sh "$stage" "$origins" "$qt_prefix" "$qt_version" "${qt_options[@]}"
 
 # The zip: the same bytes from the same commit (file times from it, sorted names, no extra
 # attributes).

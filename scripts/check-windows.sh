@@ -3,11 +3,12 @@
 # in a Wine prefix of its own (made anew, removed at the end) that sees nothing of this machine
 # but its drive C: (no Z: drive), so that nothing outside the package (Qt's build in the cache
 # above all) can stand in for a file missing from it:
-#   the zip     holds the program, its plugins and no DLL of a debug build; unpacked, the program
-#               opens its window on examples/demo, with a client area of 442 x 418;
-#   the setup   installs silently for the current user: the program, the Start-menu entry, the
-#               Add/Remove Programs key; the installed program opens its window; the silent
-#               uninstaller then leaves none of it behind.
+#   the zip     holds the program, its plugins and no DLL of a debug build, and the notices of
+#               all it bundles, every DLL named in them (scripts/check-notices.sh); unpacked, the
+#               program opens its window on examples/demo, with a client area of 442 x 418;
+#   the setup   installs silently for the current user: the program with those notices, the
+#               Start-menu entry, the Add/Remove Programs key; the installed program opens its
+#               window; the silent uninstaller then leaves none of it behind.
 # A screenshot of the window is left as SHOT (default build-windows/window-wine.png) to look at.
 # usage: scripts/check-windows.sh [SHOT]
 # Exit status: 0 when every check passes, 1 when one fails.
@@ -96,6 +97,8 @@ for f in brevant.exe platforms/qwindows.dll tls/qschannelbackend.dll styles/qwin
     check "the zip holds $f" test -f "$folder/$f"
 done
 check "the zip holds no debug DLL (Qt6*d.dll)" test -z "$(find "$folder" -name 'Qt6*d.dll')"
+check "the zip carries the notices of all it bundles, every DLL named in THIRD-PARTY.txt" \
+    "$root/scripts/check-notices.sh" "$folder"
 if start_window "$drive_c/demo" wine "C:\\$(basename "$folder")\\brevant.exe" 'C:\demo'; then
     check "the unpacked program opens its window on examples/demo" true
     check "the client area is 442x418 (it is $(client_size))" test "$(client_size)" = 442x418
@@ -121,6 +124,8 @@ check "the setup installs the program into %LOCALAPPDATA%\\Programs\\brevant" \
 check "it installs every file of the zip" \
     diff <(cd "$folder" && find . -type f | sort) \
     <(cd "$installed" && find . -type f ! -name uninstall.exe | sort)
+check "it installs the notices of all it bundles, every DLL named in THIRD-PARTY.txt" \
+    "$root/scripts/check-notices.sh" "$installed"
 check "it adds the Start-menu entry" test -f "$shortcut"
 check "it adds the Add/Remove Programs key" bash -c "wine reg query '$key' /v UninstallString >/dev/null"
 if start_window "$drive_c/demo" wine "$(winepath -w "$installed/brevant.exe")" 'C:\demo'; then

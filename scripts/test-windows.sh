@@ -15,7 +15,9 @@
 #                  provider-like Postfix of scripts/mail-server/with_submission.sh: the series
 #                  through 587 and 465 with the test authority in Windows' certificate store,
 #                  and an unknown authority, another name and an expired certificate refused
-#   packages       scripts/check-windows.sh: the zip and the silent installer and uninstaller
+#   packages       scripts/check-windows.sh: the zip and the silent installer and uninstaller,
+#                  the notices in both; and scripts/check-notices.sh fails a copy of the folder
+#                  with a notice missing, cut short or wrong, or a DLL that it does not name
 # Ends with "Windows: N passed, N failed, N skipped"; exit status 1 when anything failed.
 # Wine's prefix for the tests is kept warm in ~/.cache/brevant/wine-tests.
 set -euo pipefail
@@ -327,6 +329,34 @@ for cert in server unknown other expired; do
     check "$what" env BREVANT_E2E_SERVER_CERT=$cert \
         scripts/mail-server/with_submission.sh "$0" --submission-inside $cert
 done
+
+# The check of the packages' notices passes the folder as built, and fails it with any of these
+# faults, each made in a copy of it.
+check "check-notices.sh passes the folder as built" \
+    scripts/check-notices.sh "build-windows/brevant-$version"
+notices_faults() {
+    local copy=$scratch/notices what fault missed=()
+    while IFS='|' read -r what fault; do
+        rm -rf "$copy"
+        cp -r "build-windows/brevant-$version" "$copy"
+        (cd "$copy" && bash -c "$fault")
+        scripts/check-notices.sh "$copy" >/dev/null 2>&1 && missed+=("$what")
+    done <<'CASES'
+without the LGPL-3|rm licenses/LGPL-3.txt
+with the GCC exception cut short|sed -i 30q licenses/GCC-exception-3.1.txt
+with another text as the program's licence|cp licenses/LGPL-3.txt licenses/LICENSE.txt
+without winpthreads' licence|rm licenses/winpthreads.txt
+without THIRD-PARTY.txt|rm licenses/THIRD-PARTY.txt
+whose THIRD-PARTY.txt leaves out a DLL|sed -i /libwinpthread-1.dll/d licenses/THIRD-PARTY.txt
+with a DLL added and named nowhere|cp libwinpthread-1.dll zlib1.dll
+with a plugin THIRD-PARTY.txt names removed|rm styles/qwindowsvistastyle.dll
+with a part without its source|sed -i '/^  Source: .*mingw-w64 /d' licenses/THIRD-PARTY.txt
+CASES
+    rm -rf "$copy"
+    [ ${#missed[@]} -eq 0 ] || { printf 'check-notices.sh passes a folder %s\n' "${missed[@]}" >&2; return 1; }
+}
+check "check-notices.sh fails a folder missing a notice, or with a DLL THIRD-PARTY.txt does not name" \
+    notices_faults
 
 # The zip and the installer, in a prefix of their own.
 check_log=$scratch/check-windows.log

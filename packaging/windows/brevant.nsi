@@ -3,11 +3,14 @@
 ;            -DOUTFILE=setup.exe brevant.nsi
 ; STAGE is the program's folder as it is zipped, SIZE_KB its size for Add/Remove Programs. FILES
 ; holds install.nsh and uninstall.nsh, the lists of its files made by the build script, so that
-; the uninstaller removes exactly what was installed and nothing a user put beside it.
+; the uninstaller removes exactly what was installed and nothing a user put beside it. Among the
+; files is licenses\, the notices of everything the program bundles; the first page shows the
+; program's own licence, STAGE\licenses\LICENSE.txt.
 ;
 ; Installs for the current user by default (no administrator rights needed, into
-; %LOCALAPPDATA%\Programs\brevant), or for all users (into Program Files) when chosen on the first
-; page or given /AllUsers. /S installs silently; /CurrentUser and /AllUsers choose the mode.
+; %LOCALAPPDATA%\Programs\brevant), or for all users (into Program Files) when chosen on the
+; page after the licence or given /AllUsers. /S installs silently; /CurrentUser and /AllUsers
+; choose the mode.
 
 ; A 64-bit installer for the 64-bit program: it starts only where the program can run, and
 ; writes the 64-bit view of the registry.
@@ -47,6 +50,11 @@ BrandingText "${NAME} ${VERSION}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_RUN "$INSTDIR\brevant.exe"
 
+; The GPL asks no one to accept it to install or run the program, so the licence page has Next,
+; not "I Agree", and says so.
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "$(LicenseBottom)"
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
+!insertmacro MUI_PAGE_LICENSE "${STAGE}\licenses\LICENSE.txt"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -56,6 +64,11 @@ BrandingText "${NAME} ${VERSION}"
 ; The first language is the default where Windows' own is neither.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "Russian"
+
+LangString LicenseBottom ${LANG_ENGLISH} "${NAME} is free software: you need not accept this \
+licence to install or use it. The licences of the parts it includes are in its folder licenses."
+LangString LicenseBottom ${LANG_RUSSIAN} "${NAME} — свободная программа: для установки и работы \
+принимать эту лицензию не нужно. Лицензии её частей — в её папке licenses."
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=0 "ProductName" "${NAME}"
