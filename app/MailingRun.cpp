@@ -12,6 +12,7 @@ MailingRun::MailingRun(const MailingJob &job, const QString &folder, Clock clock
       m_log(QDir(m_folder).filePath(QLatin1String(DeliveryLog::FileName)), {})
 {
     m_lock.take();
+    m_lineHad.assign(std::size_t(std::max(m_job.LastIndex + 1, 0)), false);
     if (readLog())
         choose();
 }
@@ -61,6 +62,8 @@ void MailingRun::adopt(const MailingHistory::Mailing *mailing)
     m_mailing = mailing ? mailing->name : QByteArray();
     m_had = mailing ? mailing->delivered : QSet<QString>();
     m_hadBefore = m_had.size();
+    m_lineHad.assign(std::size_t(std::max(m_job.LastIndex + 1, 0)), false);
+    m_linesHad = 0;
     m_lastBefore = mailing ? mailing->lastDelivery : QDateTime();
 }
 
@@ -119,18 +122,32 @@ QStringList MailingRun::unloggedDeliveries()
     return m_unlogged;
 }
 
+void MailingRun::listKeys() const
+{
+    if (!m_keys.empty() || m_job.LastIndex < 0)
+        return;
+    const std::size_t lines = std::size_t(m_job.LastIndex + 1);
+    m_keys.reserve(lines);
+    m_first.reserve(lines);
+    m_lineOfKey.reserve(qsizetype(lines));
+    for (int i = 0; i <= m_job.LastIndex; ++i) {
+        m_keys.push_back(key(m_job.recipientAt(i)));
+        auto first = m_lineOfKey.constFind(m_keys.back());
+        if (first == m_lineOfKey.cend())
+            first = m_lineOfKey.insert(m_keys.back(), i);
+        m_first.push_back(*first);
+    }
+}
+
 int MailingRun::nextPending(int from) const
 {
     from = std::max(from, 0);
-    if (m_had.isEmpty())
+    if (m_had.isEmpty() && m_linesHad == 0)
         return from <= m_job.LastIndex ? from : -1;
-    if (m_keys.empty()) {
-        m_keys.reserve(std::size_t(m_job.LastIndex + 1));
-        for (int i = 0; i <= m_job.LastIndex; ++i)
-            m_keys.push_back(key(m_job.recipientAt(i)));
-    }
+    listKeys();
     for (int i = from; i <= m_job.LastIndex; ++i) {
-        if (!m_had.contains(m_keys[std::size_t(i)]))
+        const std::size_t at = std::size_t(i);
+        if (!m_lineHad[std::size_t(m_first[at])] && !m_had.contains(m_keys[at]))
             return i;
     }
     return -1;
@@ -138,7 +155,14 @@ int MailingRun::nextPending(int from) const
 
 bool MailingRun::hasHad(QByteArrayView address) const
 {
-    return m_had.contains(key(address));
+    const QString k = key(address);
+    if (m_had.contains(k))
+        return true;
+    if (m_linesHad == 0)
+        return false;
+    listKeys();
+    const auto line = m_lineOfKey.constFind(k);
+    return line != m_lineOfKey.cend() && m_lineHad[std::size_t(*line)];
 }
 
 void MailingRun::begin(QByteArrayView address, int line, QByteArray messageId)
@@ -157,7 +181,16 @@ void MailingRun::setRecipient(QByteArrayView address, int line)
 QString MailingRun::record(DeliveryLog::Result result, const QString &reply)
 {
     if (result == DeliveryLog::Result::Delivered) {
-        m_had.insert(m_row.address.toCaseFolded());
+        // An address of the list is marked by its line, in a table made once: over a series of
+        // days the memory does not grow with the messages.
+        const QString key = m_row.address.toCaseFolded();
+        listKeys();
+        const auto line = m_lineOfKey.constFind(key);
+        if (line == m_lineOfKey.cend()) {
+            m_had.insert(key);
+        } else if (!std::exchange(m_lineHad[std::size_t(*line)], char(true))) {
+            ++m_linesHad;
+        }
         ++m_deliveredNow;
         m_deadInRow = 0;
     }

@@ -105,8 +105,17 @@ private:
     QByteArray m_mailing;        // the mailing it goes on with; empty for a new one
     bool m_tied = false;         // the `continued` row of this letter is written
     const MailingHistory::Mailing *m_unfinished = nullptr;
+    // Who had the mailing: the log's addresses and those sent to off the list, and the lines of
+    // the list served from this window, marked at the first line of their address.
     QSet<QString> m_had;
-    mutable std::vector<QString> m_keys; // the list's addresses as compared, made when needed
+    std::vector<char> m_lineHad;
+    int m_linesHad = 0;
+    // The list's addresses as compared, the first line of each, and that line for each line;
+    // made once, when first needed.
+    void listKeys() const;
+    mutable std::vector<QString> m_keys;
+    mutable QHash<QString, int> m_lineOfKey;
+    mutable std::vector<int> m_first;
     DeliveryLog::Row m_row;
     qsizetype m_hadBefore = 0;
     QDateTime m_lastBefore;

@@ -25,6 +25,10 @@
 #   mailbox_compare.sh   reading a mailbox of 10000 messages, 500 of them delivery reports, over
 #                        IMAP (Dovecot, 993) with MailboxReader beside Python's imaplib fetching
 #                        the same: under 10 s
+#   pacing_bench         a series of 10001 paced by per_day=500, 20 days of its clock in one run
+#                        through a scripted server: each address once, at most 500 in any 24
+#                        hours, processor time a message and memory flat (within 25% and 2 MiB
+#                        from the first 100 messages to the last)
 #   windows_start.sh     where scripts/build-windows.sh has made this version's zip: the window of
 #                        brevant.exe up under Wine beside the Linux build's: under 3 s
 #
@@ -46,7 +50,8 @@ die() {
     echo "run-all: $*" >&2
     exit 1
 }
-for target in job_load_bench uu_encode_bench uuenc smtp_data_bench delivery_bench mailbox_bench; do
+for target in job_load_bench uu_encode_bench uuenc smtp_data_bench delivery_bench mailbox_bench \
+    pacing_bench; do
     [ -x "$BUILD/bench/$target" ] || die "$BUILD/bench/$target is not built"
 done
 
@@ -76,6 +81,7 @@ script uu_compare "$HERE/uu_compare.sh" "$BUILD/bench/uuenc"
 script delivery_compare "$HERE/delivery_compare.sh" "$BUILD" "${DELIVERY_N:-1000}" "${DELIVERY_RUNS:-5}"
 script submission_compare "$HERE/submission_compare.sh" "$BUILD" "${SUBMISSION_N:-50}"
 script mailbox_compare "$HERE/mailbox_compare.sh" "$BUILD"
+script pacing "$BUILD/bench/pacing_bench" pacing 10001 500
 version=$(sed -n 's/^project(brevant VERSION \([0-9.]*\).*/\1/p' "$HERE/../CMakeLists.txt")
 windows_zip=$HERE/../build-windows/brevant-$version-windows-x64.zip
 if [ -f "$windows_zip" ]; then
@@ -168,6 +174,19 @@ rows.append(("reading a mailbox of 10000 messages, 500 of them delivery reports,
              "loopback (993), s (peer: Python's imaplib fetching the same)", f"{ours_s:.2f}",
              f"{imaplib_s:.2f}", f"{ours_s / imaplib_s:.2f}", "< 10 s", ours_s < 10))
 
+pace = dict(re.findall(r"^result (\S+) (\S+)$", read("pacing.out"), re.M))
+first_us, last_us = float(pace["pacing_cpu_us_100"]), float(pace["pacing_cpu_us_10001"])
+first_mib, last_mib = float(pace["pacing_rss_mib_100"]), float(pace["pacing_rss_mib_10001"])
+rows.append(("a series of 10001 paced by per_day=500 (20 days of its clock): processor time a "
+             "message, messages 1001-10001, us (peer: messages 1-100)", f"{last_us:.0f}",
+             f"{first_us:.0f}", f"{last_us / first_us:.2f}", "<= 1.25x", last_us <= 1.25 * first_us))
+rows.append(("the same series: resident memory at the last message, MiB (peer: at the 100th)",
+             f"{last_mib:.1f}", f"{first_mib:.1f}", f"+{last_mib - first_mib:.1f} MiB",
+             "<= 2 MiB more", last_mib - first_mib <= 2))
+rows.append(("the same series: each address once; the most messages in any 24 hours (no peer)",
+             "yes" if pace["pacing_once"] == "1" else "NO", "-", "-", "once, <= 500",
+             pace["pacing_once"] == "1" and int(pace["pacing_busiest_day"]) <= 500))
+
 if os.path.exists(f"{out}/windows_start.out"):
     medians_ms = re.search(r"^median\s+([\d.]+)\s+([\d.]+)", read("windows_start.out"), re.M)
     wine, native = map(float, medians_ms.groups())
@@ -189,7 +208,7 @@ missed = [r[0] for r in rows if r[5] is False]
 print("\nGoals missed: " + ("; ".join(missed) or "none"))
 print("\n## Output of each benchmark")
 for name in ("uu_compare", "delivery_compare", "submission_compare", "mailbox_compare",
-             "windows_start"):
+             "pacing", "windows_start"):
     if not os.path.exists(f"{out}/{name}.out"):
         continue
     print(f"\n### {name}.sh\n\n```\n{read(name + '.out').rstrip()}\n```")
