@@ -36,7 +36,15 @@ else
     show=()
 fi
 
-cd "$job"
+# The window opens on a copy of the job, fresh at every run: its delivery log and its lock stay
+# out of the job folder (and out of this repository), and the demo sends its series every time.
+rm -rf "$state/job"
+mkdir -p "$state/job"
+for file in mail.txt smtp.txt sender.txt tema.txt message.txt brevant.ini; do
+    [ ! -e "$job/$file" ] || cp "$job/$file" "$state/job/"
+done
+cd "$state/job"
+echo "Job: a copy of $job in $state/job."
 echo "Mail sink: 127.0.0.1:25 in the demo's own network namespace."
 echo "Messages it receives land in $maildir/new/ (one file each); close the window to stop."
 "${isolate[@]}" bash -c '

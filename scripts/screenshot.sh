@@ -9,7 +9,11 @@ output=${2:-$root/docs/window.png}
 title="Программа отправки почтовых сообщений"
 
 run() {
-    cd "$root/examples/demo"
+    # A copy of the demo job: the window's lock stays out of the repository.
+    local job
+    job=$(mktemp -d)
+    cp "$root"/examples/demo/*.txt "$job"
+    cd "$job"
     "$program" &
     local pid=$!
     local id=""
@@ -24,6 +28,7 @@ run() {
     import -window "$id" -frame "$output" 2>/dev/null || import -window "$id" "$output"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
+    rm -rf "$job"
     echo "wrote $output"
 }
 

@@ -183,6 +183,9 @@ bool holdsPassword(const QByteArray &bytes)
 // Through STARTTLS and TLS from the first byte: the report's dead address and the request.
 TEST(MailboxReader, FindsTheBounceAndTheRequestOverTls)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "no TLS server of Schannel here: the scripted server needs one";
+#endif
     for (const bool implicit : {false, true}) {
         SCOPED_TRACE(implicit ? "TLS from the first byte" : "STARTTLS");
         ImapServer server("server", implicit);
@@ -205,6 +208,9 @@ TEST(MailboxReader, FindsTheBounceAndTheRequestOverTls)
 
 TEST(MailboxReader, NothingOfTheLoginGoesToAServerThatIsNotSafe)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "no TLS server of Schannel here: the scripted server needs one";
+#endif
     const struct
     {
         const char *cert;
@@ -241,6 +247,9 @@ TEST(MailboxReader, NothingOfTheLoginGoesToAServerThatIsNotSafe)
 // the server's own words where it gave them, and never with the password.
 TEST(MailboxReader, FailuresAreToldInWordsWithoutThePassword)
 {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "no TLS server of Schannel here: the scripted server needs one";
+#endif
     const QByteArray echo =
         "@TAG NO [AUTHENTICATIONFAILED] wrong password " + kPassword.toUtf8() + "\r\n";
     const struct

@@ -6,6 +6,7 @@
 #include "JobSettings.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
@@ -220,6 +221,7 @@ TEST(JobSettings, EachKeyReadOrToldWithAnExample)
         EXPECT_TRUE(settings.problems.join("").contains(c.problem))
             << settings.problems.join("").toStdString();
         EXPECT_TRUE(c.problem.isEmpty() ||
-                    settings.problems.join("").contains(dir.filePath(JobSettings::FileName)));
+                    settings.problems.join("").contains(
+                        QDir::toNativeSeparators(dir.filePath(JobSettings::FileName))));
     }
 }
