@@ -1,7 +1,7 @@
 #include "MailingRun.h"
 
 #include "Cp1251.h"
-#include "Fields.h"
+#include "Recipient.h"
 
 #include <QDir>
 
@@ -17,9 +17,9 @@ MailingRun::MailingRun(const MailingJob &job, const QString &folder, Clock clock
         choose();
 }
 
-QString MailingRun::key(QByteArrayView address) const
+QString MailingRun::key(QByteArrayView line) const
 {
-    return Cp1251::toUnicode(Smtp::address(address)).toCaseFolded();
+    return Cp1251::toUnicode(Smtp::recipientOfLine(line).address).toCaseFolded();
 }
 
 bool MailingRun::readLog()
@@ -174,7 +174,7 @@ void MailingRun::begin(QByteArrayView address, int line, QByteArray messageId)
 
 void MailingRun::setRecipient(QByteArrayView address, int line)
 {
-    m_row.address = Cp1251::toUnicode(Smtp::address(address));
+    m_row.address = Cp1251::toUnicode(Smtp::recipientOfLine(address).address);
     m_row.line = line;
 }
 

@@ -4,8 +4,8 @@
 // may go out at all: only from the one window that holds the folder's lock, with a log that can
 // be read and written.
 //
-// Addresses are compared as sent (trimmed, without brackets), ignoring case; an address listed
-// twice gets one copy.
+// Addresses are compared as sent in RCPT TO (the address of a line, whatever its form: see
+// Smtp::recipientOfLine), ignoring case; an address listed twice gets one copy.
 #pragma once
 
 #include "DeliveryLog.h"
@@ -84,7 +84,7 @@ public:
     const QList<QDateTime> &deliveriesBefore() const { return m_history.deliveries(); }
 
 private:
-    QString key(QByteArrayView address) const;
+    QString key(QByteArrayView line) const;
     Hold lockHold() const;
     // Reads the log; false with m_unreadable set when it cannot be read or understood.
     bool readLog();

@@ -77,13 +77,18 @@ bool isDeadAddress(QByteArrayView reply)
 {
     if (reply.size() < 4 || reply[0] != '5' || blamesSender(reply) || isSendingLimit(reply))
         return false;
-    if (const std::optional<StatusCode> code = statusCode(reply)) {
-        // 5.1.x concerns the recipient's address, but for x.1.7 and x.1.8, the sender's.
-        return code->klass == 5 &&
-               ((code->subject == 1 && code->detail != 7 && code->detail != 8) ||
-                (code->subject == 2 && code->detail == 1));
-    }
+    const std::optional<StatusCode> status = statusCode(reply);
+    if (status && status->subject == 1 && (status->detail == 7 || status->detail == 8))
+        return false; // the sender's address
+    // A syntax error in answer to RCPT TO: the address is malformed, and stays so.
     const QByteArrayView code = reply.first(3);
+    if (code == "500" || code == "501")
+        return true;
+    if (status) {
+        return status->klass == 5 &&
+               (status->subject == 1 || (status->subject == 2 && status->detail == 1) ||
+                (status->subject == 5 && status->detail == 2));
+    }
     return code == "550" || code == "551" || code == "553";
 }
 

@@ -15,7 +15,8 @@ bool isAccepted(QByteArrayView reply);
 
 // True if a refusal of RCPT TO says that the address takes no mail, so that asking again is
 // useless (RFC 5321, 4.2.1): an enhanced status code (RFC 3463) 5.1.x (bad mailbox, bad domain,
-// bad syntax) or 5.2.1 (mailbox disabled), or without one the codes 550, 551 and 553. The
+// bad syntax), 5.2.1 (mailbox disabled) or 5.5.2 (a syntax error), the codes 500 and 501 (the
+// address is malformed), or without an enhanced code the codes 550, 551 and 553. The
 // enhanced code may stand after the reply code or, as qmail writes it, after a "#" in the text.
 // Any other refusal concerns the server, the sender or the message: 5.7.x ("Relay access
 // denied"), the sender's codes x.1.7 and x.1.8, a text that says the sender was rejected, and

@@ -2,6 +2,7 @@
 
 #include "Fields.h"
 #include "Headers.h"
+#include "Recipient.h"
 #include "Reply.h"
 
 namespace Smtp {
@@ -200,13 +201,14 @@ QByteArray Session::mailFrom() const
     return "MAIL FROM:<" + m_message.sender + (m_eightBit ? "> BODY=8BITMIME\r\n" : ">\r\n");
 }
 
-Action Session::recipient(QByteArrayView address, QByteArrayView name)
+Action Session::recipient(QByteArrayView line)
 {
     if (!m_wantsRecipient)
         return {};
     m_wantsRecipient = false;
-    m_recipient = Smtp::address(address);
-    m_recipientName = name.toByteArray();
+    Recipient recipient = recipientOfLine(line);
+    m_recipient = std::move(recipient.address);
+    m_recipientName = std::move(recipient.name);
     if (hasLineBreakOrNul(m_recipient))
         return end(Outcome::InvalidRecipient);
     m_step = Step::Recipient;

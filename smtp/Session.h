@@ -100,9 +100,10 @@ public:
     // One complete reply. `unwritten` is how many bytes of what was sent still wait to go out.
     // A reply while the session is not active, or while it waits for the recipient, does nothing.
     Action onReply(QByteArrayView reply, qint64 unwritten = 0);
-    // The recipient, as read when RecipientWanted came; trimmed and unbracketed here. The name,
-    // Windows-1251, goes into the To field beside the address (see toField).
-    Action recipient(QByteArrayView address, QByteArrayView name = {});
+    // The recipient, as read when RecipientWanted came: a line as the list holds it, whose
+    // address goes into RCPT TO and whose name, if it has one, into the To field beside it (see
+    // recipientOfLine and toField).
+    Action recipient(QByteArrayView line);
     // The name EHLO gives, known once connected: the address literal of the connection's own
     // end, such as "[192.0.2.5]" (RFC 5321, 4.1.3), which strict servers accept.
     void setClientName(QByteArray name) { m_clientName = std::move(name); }

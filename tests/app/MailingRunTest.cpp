@@ -3,6 +3,7 @@
 // while the log cannot be read; a delivery lost from the log; a dead address retried for ever,
 // a server that refuses everyone burning through the list, or a series that cannot get past it.
 #include "AppHarness.h"
+#include "Cp1251.h"
 #include "DeliveryLog.h"
 
 #include <QJsonArray>
@@ -484,4 +485,49 @@ TEST(MailingRun, ADeliveryWhoseRowCannotBeWrittenStopsTheSeriesAndIsWrittenLater
     }
     std::signal(SIGXFSZ, previous);
 #endif
+}
+
+// Lines as address books and spreadsheets export them: RCPT TO gets the address alone, To the
+// name; a restart after three of them, and the same address in another form, send no second
+// copy; a malformed line is passed over after the server's syntax reply.
+TEST(MailingRun, NamedLinesGoToTheirAddressAndARestartKnowsThemByIt)
+{
+    AppHarness h;
+    const QString lines[] = {"Анна Иванова <anna@example.test>",
+                             "boris@example.test;Борис",
+                             "\"Иванова, Вера\" <vera@example.test>",
+                             "Gleb <not an address>",
+                             "ANNA@example.test,Anna",
+                             "dina@example.test"};
+    QByteArray list;
+    for (const QString &line : lines)
+        list += Cp1251::fromUnicode(line) + "\r\n";
+    h.dir.write("mail.txt", list);
+    ScriptedServer server;
+    server.answers["RCPT TO:<Gleb <not an address>>"] = {"501 5.1.3 Bad recipient address "
+                                                         "syntax\r\n"};
+    h.open(server.port());
+    for (int i = 0; i < 3; ++i)
+        h.sendOne();
+    for (const auto &[name, address] :
+         {std::pair{"Анна Иванова", "anna"}, {"Борис", "boris"}, {"Иванова, Вера", "vera"}}) {
+        const QByteArray to = "To: =?windows-1251?B?" +
+                              Cp1251::fromUnicode(QString::fromUtf8(name)).toBase64() + "?= <" +
+                              address + "@example.test>\r\n";
+        EXPECT_TRUE(std::any_of(server.connections.begin(), server.connections.end(),
+                                [&](const auto &c) { return c->received.contains(to); }))
+            << to.toStdString();
+    }
+    h.boxes.clear();
+    frmBrevant &w = h.open(server.port());
+    ASSERT_TRUE(h.waitFor([&] { return !h.boxes.isEmpty(); }));
+    EXPECT_TRUE(h.boxes[0].text.contains(": 3, последний")) << h.boxes[0].text.toStdString();
+    EXPECT_EQ(w.txtRecipient->text(), lines[3]) << "the line as the file holds it";
+    w.Command1->click();
+    ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }));
+    EXPECT_EQ(server.deliveredTo,
+              QList<QByteArray>({"<anna@example.test>", "<boris@example.test>",
+                                 "<vera@example.test>", "<dina@example.test>"}));
+    EXPECT_EQ(deliveredRows(h.dir).keys(), QStringList({"anna@example.test", "boris@example.test",
+                                                        "dina@example.test", "vera@example.test"}));
 }

@@ -73,6 +73,12 @@ TEST(Reply, DeadAddressesByTheirCodes)
         {"550 Sender verify failed\r\n", false},
         {"550 sorry, no mailbox here by that name. (#5.1.1)\r\n", true},
         {"553 5.1.2 The recipient's domain does not exist; sender fine\r\n", true},
+        // A malformed address: the server's syntax reply.
+        {"500 5.5.2 Error: bad UTF-8 syntax\r\n", true},
+        {"501 5.1.3 Bad recipient address syntax\r\n", true},
+        {"501 Syntax error in parameters\r\n", true},
+        {"554 5.5.2 Syntax error\r\n", true},
+        {"501 5.1.7 Bad sender address syntax\r\n", false},
     };
     for (const auto &[reply, dead] : cases)
         EXPECT_EQ(Smtp::isDeadAddress(reply), dead) << reply.toStdString();
