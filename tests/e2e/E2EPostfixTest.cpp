@@ -124,6 +124,48 @@ TEST(E2EPostfix, DeadAddressesArePassedOverAndEveryVerdictIsLogged)
         << check.readAllStandardError().toStdString();
 }
 
+// A list in every form an address book or a spreadsheet gives, one line broken: each address
+// gets one message whose To field Python's email reads back as the line's name and address, and
+// the broken line, sent whole, is passed over after the server's syntax reply.
+TEST(E2EPostfix, NamedLinesArriveUnderTheirNamesAndABrokenOneIsPassedOver)
+{
+    const QString maildir = qEnvironmentVariable("BREVANT_E2E_MAILDIR");
+    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files))
+        QFile::remove(maildir + "/new/" + name);
+    AppHarness h;
+    h.dir.write("mail.txt",
+                Cp1251::fromUnicode(u"Анна Иванова <anna@list.test>\r\n"
+                                    u"boris@list.test;Борис Петров\r\n"
+                                    u"\"Иванова, Вера \\\"Верочка\\\"\" <vera@list.test>\r\n"
+                                    u"Глеб Сидоров <gleb@list.test\r\n"
+                                    u"dina@list.test\tДина\r\n"
+                                    u"\"Egor, Jr.\",egor@list.test\r\n"));
+    frmBrevant &w = h.open(25);
+    w.Command1->click();
+    ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 30000));
+    ASSERT_EQ(h.boxes.size(), 1);
+    EXPECT_TRUE(h.boxes[0].text.contains("Пропущено адресов, которые не принимают почту: 1."));
+    QProcess check;
+    check.start("python3", {"-c",
+                            "import email, email.policy, glob, sys\n"
+                            "for f in sorted(glob.glob(sys.argv[1] + '/new/*')):\n"
+                            "    m = email.message_from_binary_file(open(f, 'rb'), "
+                            "policy=email.policy.default)\n"
+                            "    a = m['To'].addresses[0]\n"
+                            "    print(m['X-Original-To'], a.addr_spec, a.display_name, sep='|')",
+                            maildir});
+    ASSERT_TRUE(check.waitForFinished());
+    QStringList got =
+        QString::fromUtf8(check.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    got.sort();
+    EXPECT_EQ(got.join('\n'), "anna@list.test|anna@list.test|Анна Иванова\n"
+                              "boris@list.test|boris@list.test|Борис Петров\n"
+                              "dina@list.test|dina@list.test|Дина\n"
+                              "egor@list.test|egor@list.test|Egor, Jr.\n"
+                              "vera@list.test|vera@list.test|Иванова, Вера \"Верочка\"")
+        << check.readAllStandardError().toStdString();
+}
+
 // Through the provider-like server of with_submission.sh: a series of three to a domain it
 // relays to only after a login, on 587 (STARTTLS) and 465 (TLS from the first byte), each
 // address once, the login in Postfix's log; a wrong password delivers nothing and is asked again.
