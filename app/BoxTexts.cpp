@@ -174,14 +174,35 @@ QString skippedRows(const MailingRun &run)
         .arg(run.skippedRows());
 }
 
+QString keptOut(const MailingRun &run)
+{
+    return QStringLiteral("Не получают рассылки этой папки: вернулись как недоставленные — %1, "
+                          "отписались — %2.")
+        .arg(run.bounced())
+        .arg(run.unsubscribed());
+}
+
+QString readingMailbox(const QString &host)
+{
+    return QStringLiteral("Чтение почтового ящика на сервере %1: недоставленные письма и просьбы "
+                          "отписаться…")
+        .arg(host);
+}
+
+QString mailboxFailed(const QString &reason)
+{
+    return reason + QStringLiteral("\nРассылка продолжается без него: адреса из отчётов о "
+                                   "недоставке и просьб отписаться не будут пропущены.");
+}
+
 QString seriesOver(const MailingRun &run)
 {
     return QStringLiteral("Рассылка закончена.\nДоставлено сейчас: %1.\nПропущено адресов, которые "
-                          "не принимают почту: %2.\nПолучили раньше: %3.\nЖурнал: %4")
+                          "не принимают почту: %2.\nПолучили раньше: %3.\n%4\nЖурнал: %5")
         .arg(run.deliveredNow())
         .arg(run.refusedNow())
         .arg(run.hadBefore())
-        .arg(logName(run));
+        .arg(keptOut(run), logName(run));
 }
 
 QString held(const MailingRun::Hold &hold, const MailingRun &run)

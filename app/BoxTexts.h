@@ -60,6 +60,12 @@ inline const QString GoOn = QStringLiteral("Продолжить рассылк�
 inline const QString StartAnew = QStringLiteral("Начать новую");
 // Rows of the log that could not be read and were passed over.
 QString skippedRows(const MailingRun &run);
+// The addresses that get no mailing of the folder any more: bounced, unsubscribed.
+QString keptOut(const MailingRun &run);
+// The status line while a series reads the sender's mailbox before its first message.
+QString readingMailbox(const QString &host);
+// The sender's mailbox could not be read: the reason names the server.
+QString mailboxFailed(const QString &reason);
 // At the end of a series that passed addresses over: the counts and the log.
 QString seriesOver(const MailingRun &run);
 

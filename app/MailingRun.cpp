@@ -32,6 +32,7 @@ bool MailingRun::readLog()
         return false;
     m_unfinished = nullptr; // it pointed into the history it replaces
     m_history = std::move(history);
+    m_keptOut = m_history.keptOut();
     m_log.setFormat(reading.format);
     m_skippedRows = reading.skipped;
     return true;
@@ -142,21 +143,22 @@ void MailingRun::listKeys() const
 int MailingRun::nextPending(int from) const
 {
     from = std::max(from, 0);
-    if (m_had.isEmpty() && m_linesHad == 0)
+    if (m_had.isEmpty() && m_linesHad == 0 && m_keptOut.isEmpty())
         return from <= m_job.LastIndex ? from : -1;
     listKeys();
     for (int i = from; i <= m_job.LastIndex; ++i) {
         const std::size_t at = std::size_t(i);
-        if (!m_lineHad[std::size_t(m_first[at])] && !m_had.contains(m_keys[at]))
+        if (!m_lineHad[std::size_t(m_first[at])] && !m_had.contains(m_keys[at]) &&
+            !m_keptOut.contains(m_keys[at]))
             return i;
     }
     return -1;
 }
 
-bool MailingRun::hasHad(QByteArrayView address) const
+bool MailingRun::passesOver(QByteArrayView address) const
 {
     const QString k = key(address);
-    if (m_had.contains(k))
+    if (m_had.contains(k) || m_keptOut.contains(k))
         return true;
     if (m_linesHad == 0)
         return false;
@@ -219,6 +221,41 @@ QString MailingRun::finish()
     DeliveryLog::Row row;
     row.result = DeliveryLog::Result::Finished;
     return write(row);
+}
+
+QString MailingRun::learn(const QList<Mailbox::Finding> &findings)
+{
+    using Kind = Mailbox::Finding::Kind;
+    MailingHistory log;
+    DeliveryLog::read(m_log.path(), [&](const DeliveryLog::Row &row) { log.add(row); });
+    QHash<QByteArray, QByteArray> messageOfToken;
+    for (auto sent = log.sent().cbegin(); sent != log.sent().cend(); ++sent)
+        messageOfToken.insert(Mailbox::unsubscribeToken(sent.key()), sent.key());
+    QString failure;
+    for (const Mailbox::Finding &finding : findings) {
+        const QByteArray id =
+            finding.kind == Kind::Bounced ? finding.messageId : messageOfToken.value(finding.token);
+        const auto sent = log.sent().constFind(id);
+        if (id.isEmpty() || sent == log.sent().cend())
+            continue; // a message this folder did not send
+        const QString key = sent->address.toCaseFolded();
+        const DeliveryLog::Result why = finding.kind == Kind::Bounced
+                                            ? DeliveryLog::Result::Bounced
+                                            : DeliveryLog::Result::Unsubscribed;
+        if (m_keptOut.contains(key))
+            continue;
+        m_keptOut.insert(key, why);
+        const QString written = m_log.append(
+            {m_clock().toUTC(), sent->line, sent->address, why, finding.text, id, sent->letter});
+        if (!written.isNull())
+            failure = written;
+    }
+    return failure;
+}
+
+qsizetype MailingRun::keptOut(DeliveryLog::Result why) const
+{
+    return std::count(m_keptOut.cbegin(), m_keptOut.cend(), why);
 }
 
 QString MailingRun::write(DeliveryLog::Row row)

@@ -8,6 +8,7 @@
 // Smtp::recipientOfLine), ignoring case; an address listed twice gets one copy.
 #pragma once
 
+#include "Classify.h"
 #include "DeliveryLog.h"
 #include "JobLock.h"
 #include "MailingHistory.h"
@@ -47,10 +48,12 @@ public:
     void goOn();
     void startAnew();
 
-    // The first index at or after `from` whose address has not had this mailing, or -1.
+    // The first index at or after `from` whose address has not had this mailing and is not kept
+    // out of every mailing (bounced, unsubscribed), or -1.
     int nextPending(int from) const;
-    // True if `address` (as it is in the list or the box) has had this mailing.
-    bool hasHad(QByteArrayView address) const;
+    // True if `address` (a line as the list or the box holds it) has had this mailing, or is
+    // kept out of every mailing: a send passes it over.
+    bool passesOver(QByteArrayView address) const;
 
     // A send starts to `address`, line `line` of mail.txt (0: typed by hand).
     void begin(QByteArrayView address, int line, QByteArray messageId);
@@ -67,6 +70,11 @@ public:
     void startSeries() { m_deadInRow = 0; }
     // The end of the list was reached: a `finished` row, once. Returns what record() returns.
     QString finish();
+    // What the sender's mailbox says: each bounce of a message the folder sent, and each request
+    // to be left out, is a row of the log (`bounced`, `unsubscribed`) for an address not kept
+    // out yet, which is kept out of this mailing and every later one. The log is read again for
+    // the messages it knows. Returns what record() returns.
+    QString learn(const QList<Mailbox::Finding> &findings);
     // Tries once more to write the rows that wait; returns the addresses whose delivery is
     // still not in the log.
     QStringList unloggedDeliveries();
@@ -80,11 +88,16 @@ public:
     int deliveredNow() const { return m_deliveredNow; }     // delivered from this window
     int refusedNow() const { return m_refusedNow; }         // passed over: they take no mail
     qsizetype skippedRows() const { return m_skippedRows; } // rows of the log it could not read
+    qsizetype bounced() const { return keptOut(DeliveryLog::Result::Bounced); } // kept out
+    qsizetype unsubscribed() const { return keptOut(DeliveryLog::Result::Unsubscribed); }
+    // When the log's first row was written; invalid for a log without rows.
+    QDateTime firstRow() const { return m_history.firstRow(); }
     // When each delivery the log holds went out, of every mailing of the folder.
     const QList<QDateTime> &deliveriesBefore() const { return m_history.deliveries(); }
 
 private:
     QString key(QByteArrayView line) const;
+    qsizetype keptOut(DeliveryLog::Result why) const;
     Hold lockHold() const;
     // Reads the log; false with m_unreadable set when it cannot be read or understood.
     bool readLog();
@@ -108,6 +121,7 @@ private:
     // Who had the mailing: the log's addresses and those sent to off the list, and the lines of
     // the list served from this window, marked at the first line of their address.
     QSet<QString> m_had;
+    QHash<QString, DeliveryLog::Result> m_keptOut; // of every mailing
     std::vector<char> m_lineHad;
     int m_linesHad = 0;
     // The list's addresses as compared, the first line of each, and that line for each line;

@@ -89,6 +89,14 @@ void frmBrevant::Form_Load()
         m_options.clock ? MailingRun::Clock([this] { return m_options.clock(); }) : nullptr);
     if (m_run->hadBefore() > 0)
         job.CurrentIndex = std::max(m_run->nextPending(0), 0);
+    if (!m_settings.imapHost.isEmpty()) {
+        m_mailbox = new MailboxLoop(m_settings.imapHost, m_settings.imapPort, *m_run, this);
+        connect(m_mailbox, &MailboxLoop::learned, this, &frmBrevant::logged);
+        connect(m_mailbox, &MailboxLoop::failed, this, [this](const QString &reason) {
+            m_boxes->show(QMessageBox::Warning, windowTitle(), BoxTexts::mailboxFailed(reason),
+                          false);
+        });
+    }
     // The daily limit counts the deliveries of earlier runs too: a restart does not reset it.
     m_pacer = Pace::Pacer(m_settings.perDay);
     for (const QDateTime &at : m_run->deliveriesBefore())
@@ -117,6 +125,8 @@ void frmBrevant::tellStartUp()
     }
     if (m_run->skippedRows() > 0)
         parts << BoxTexts::skippedRows(*m_run);
+    if (m_run->bounced() + m_run->unsubscribed() > 0)
+        parts << BoxTexts::keptOut(*m_run);
     if (m_run->unfinished())
         return askWhichMailing(parts.join(QStringLiteral("\n\n")).trimmed());
     if (m_run->hadBefore() > 0)
@@ -184,10 +194,11 @@ void frmBrevant::cmdRemove_Click()
 void frmBrevant::cmdSend_Click()
 {
     // One dialogue at a time, and nothing new while a box waits for the user.
-    if (Winsock1->isOpen() || m_boxes->holdsSeries() || m_askingPassword || !mayGo() || pacedNow())
+    if (Winsock1->isOpen() || m_boxes->holdsSeries() || m_askingPassword || !mayGo() ||
+        pacedNow() || waitsForMailbox())
         return;
     // A listed address that had this mailing already is passed over, in a series too.
-    if (boxLine() > 0 && m_run->hasHad(job.recipientAt(job.CurrentIndex)) && !moveOn())
+    if (boxLine() > 0 && m_run->passesOver(job.recipientAt(job.CurrentIndex)) && !moveOn())
         return;
 
     // The host and the sender are checked before any attachment is read: a send that cannot
@@ -279,14 +290,17 @@ void frmBrevant::BeginSession()
     Winsock1->start(
         Cp1251::toUnicode(m_server.host), m_options.port ? m_options.port : m_server.port,
         {job.SenderAddress, job.SubjectLine, job.MailBody, std::exchange(AttachmentBlock, {}), now,
-         random, m_server.security, Cp1251::toUnicode(login()).toUtf8(), m_password.toUtf8()});
+         random, m_server.security, Cp1251::toUnicode(login()).toUtf8(), m_password.toUtf8(),
+         m_settings.listUnsubscribe});
 }
 
 void frmBrevant::Command1_Click()
 {
     m_run->startSeries();  // pressed again after dead addresses stopped it: it goes on past them
     m_pacer.startSeries(); // its first send is a person's: a refusal gets a box
-    m_seriesTold = false;  // a wait of this series is told once
+    if (m_mailbox)
+        m_mailbox->seriesStarted(); // its first message waits for the mailbox to be read
+    m_seriesTold = false;           // a wait of this series is told once
     if (!Timer1->isActive())
         Timer1->start();
 }
@@ -318,7 +332,7 @@ bool frmBrevant::moveOn()
     Timer1->stop();
     Label5->setText(QStringLiteral("OK!"));
     logged(m_run->finish());
-    if (series && m_run->refusedNow() > 0)
+    if (series && m_run->refusedNow() + m_run->bounced() + m_run->unsubscribed() > 0)
         m_boxes->show(QMessageBox::Information, windowTitle(), BoxTexts::seriesOver(*m_run));
     return false;
 }
@@ -333,6 +347,22 @@ bool frmBrevant::pacedNow()
         return false;
     }
     setStatus(BoxTexts::paused(pause, now(), m_pacer.perDay(), m_deferredBy));
+    return true;
+}
+
+bool frmBrevant::waitsForMailbox()
+{
+    if (!m_tick || !m_mailbox)
+        return false;
+    if (!m_mailbox->reading() && !havePassword()) {
+        Timer1->stop(); // cancelled: nothing starts, and the series waits
+        return true;
+    }
+    const QString login =
+        m_settings.imapLogin.isEmpty() ? Cp1251::toUnicode(this->login()) : m_settings.imapLogin;
+    if (!m_mailbox->holdsSeries(now(), login, m_password))
+        return false;
+    setStatus(BoxTexts::readingMailbox(m_mailbox->host()));
     return true;
 }
 
@@ -394,10 +424,13 @@ QByteArray frmBrevant::login() const
 
 bool frmBrevant::havePassword()
 {
-    if (m_server.security == Smtp::Security::None || !m_password.isNull())
+    const bool provider = m_server.security != Smtp::Security::None;
+    if ((!provider && !m_mailbox) || !m_password.isNull())
         return true;
-    const QString user = Cp1251::toUnicode(login());
-    const QString host = Cp1251::toUnicode(m_server.host);
+    // The mailbox's login and password are the provider's; without a provider, the mailbox's.
+    const QString user = provider || m_settings.imapLogin.isEmpty() ? Cp1251::toUnicode(login())
+                                                                    : m_settings.imapLogin;
+    const QString host = provider ? Cp1251::toUnicode(m_server.host) : m_mailbox->host();
     // A modal dialog of its own: the series waits for the answer, as for a box.
     m_askingPassword = true;
     m_password = m_options.askPassword ? m_options.askPassword(user, host)

@@ -3,6 +3,7 @@
 
 #include "BoxQueue.h"
 #include "JobSettings.h"
+#include "MailboxLoop.h"
 #include "MailingJob.h"
 #include "MailingRun.h"
 #include "Pacer.h"
@@ -111,19 +112,24 @@ private:
     // The series waits after `failure` (the server's reply or the socket error) of `kind`.
     void defer(Pace::WaitKind kind, const QString &failure);
     QDateTime now() const;
-    // The password for a provider, asked the first time a send needs it; false when cancelled.
+    // The password for a provider or the sender's mailbox, asked the first time a send needs
+    // it; false when cancelled.
     bool havePassword();
     // The login: the second line of smtp.txt, else the sender.
     QByteArray login() const;
+    // True while a series waits for the read of the sender's mailbox before its first message;
+    // starts the reads that are due.
+    bool waitsForMailbox();
     // `failure` is why a row of the log could not be written (it waits), or null.
     void logged(const QString &failure);
     void setStatus(const QString &text);
     void showSmtpError(const QString &text);
 
     Options m_options;
-    QString m_folder;       // the job folder's absolute path, fixed at start-up
-    Smtp::Server m_server;  // where the messages go, from smtp.txt
-    JobSettings m_settings; // brevant.ini
+    QString m_folder;                 // the job folder's absolute path, fixed at start-up
+    Smtp::Server m_server;            // where the messages go, from smtp.txt
+    JobSettings m_settings;           // brevant.ini
+    MailboxLoop *m_mailbox = nullptr; // when brevant.ini names the sender's mailbox
     Pace::Pacer m_pacer;
     QString m_deferredBy;    // what the series waits after, as the status line says it
     bool m_tick = false;     // a tick of the series is sending, not a press

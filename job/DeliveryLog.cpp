@@ -24,8 +24,9 @@ constexpr std::array<QLatin1StringView, DeliveryLog::ColumnCount> kColumnNames =
     QLatin1StringView("result"), QLatin1StringView("reply"), QLatin1StringView("message_id"),
     QLatin1StringView("mailing")};
 constexpr std::array<QLatin1StringView, DeliveryLog::ResultCount> kResultNames = {
-    QLatin1StringView("delivered"), QLatin1StringView("refused"),  QLatin1StringView("failed"),
-    QLatin1StringView("deferred"),  QLatin1StringView("continued"), QLatin1StringView("finished")};
+    QLatin1StringView("delivered"), QLatin1StringView("refused"), QLatin1StringView("failed"),
+    QLatin1StringView("deferred"),  QLatin1StringView("bounced"), QLatin1StringView("unsubscribed"),
+    QLatin1StringView("continued"), QLatin1StringView("finished")};
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
 // What a spreadsheet takes for the start of a formula (OWASP, "CSV Injection").

@@ -31,12 +31,14 @@ public:
     static constexpr const char *FileName = "brevant-log.csv";
 
     enum class Result {
-        Delivered, // the server accepted the end of the data
-        Refused,   // the server refused
-        Failed,    // a socket error, a time-out, or no safe way to log in
-        Deferred,  // refused for now (a 4xx, a sending limit, an outage): the series waits
-        Continued, // the letter was corrected: its rows belong to the mailing in `reply`
-        Finished,  // the mailing reached the end of the list
+        Delivered,    // the server accepted the end of the data
+        Refused,      // the server refused
+        Failed,       // a socket error, a time-out, or no safe way to log in
+        Deferred,     // refused for now (a 4xx, a sending limit, an outage): the series waits
+        Bounced,      // a delivery report in the sender's mailbox says the address is dead
+        Unsubscribed, // the recipient asked to be left out, through List-Unsubscribe
+        Continued,    // the letter was corrected: its rows belong to the mailing in `reply`
+        Finished,     // the mailing reached the end of the list
     };
     static constexpr int ResultCount = int(Result::Finished) + 1;
 

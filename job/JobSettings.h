@@ -5,6 +5,12 @@
 //
 //   [sending]
 //   per_day=500        at most this many messages in any 24 hours; 0 or no key: no limit
+//   [message]
+//   list_unsubscribe=no   no List-Unsubscribe field in the messages
+//   [mailbox]
+//   imap=imap.example.ru:993   the sender's mailbox, read for bounces and unsubscribe requests
+//                              (993: TLS from the first byte, any other port: STARTTLS)
+//   login=news@example.ru      its login where it is not the SMTP one
 #pragma once
 
 #include <QString>
@@ -15,6 +21,10 @@ struct JobSettings
     static constexpr const char *FileName = "brevant.ini";
 
     int perDay = 0;
+    bool listUnsubscribe = true;
+    QString imapHost; // empty: no mailbox is read
+    quint16 imapPort = 993;
+    QString imapLogin; // empty: the SMTP login
 
     // What could not be used, in Russian, one sentence each.
     QStringList problems;

@@ -3,6 +3,13 @@
 void MailingHistory::add(const DeliveryLog::Row &row)
 {
     using Result = DeliveryLog::Result;
+    if (row.time.isValid() && (!m_firstRow.isValid() || row.time < m_firstRow))
+        m_firstRow = row.time;
+    // Kept out of every mailing, whichever letter the bounced message carried.
+    if (row.result == Result::Bounced || row.result == Result::Unsubscribed) {
+        m_keptOut.insert(row.address.toCaseFolded(), row.result);
+        return;
+    }
     if (row.mailing.isEmpty())
         return;
     const QByteArray continued = row.reply.trimmed().toLatin1();
@@ -16,6 +23,8 @@ void MailingHistory::add(const DeliveryLog::Row &row)
     mailing.finished = row.result == Result::Finished;
     if (row.result == Result::Delivered) {
         m_deliveries << row.time;
+        if (!row.messageId.isEmpty())
+            m_sent.insert(row.messageId, {row.address, row.line, row.mailing});
         mailing.delivered.insert(row.address.toCaseFolded());
         if (row.time.isValid() && !(row.time < mailing.lastDelivery))
             mailing.lastDelivery = row.time;

@@ -32,9 +32,28 @@ public:
     // When each delivery of any mailing of the folder went out, in file order.
     const QList<QDateTime> &deliveries() const { return m_deliveries; }
 
+    // A message the folder sent, as its delivered row says: to whom, from which line, which
+    // letter.
+    struct Sent
+    {
+        QString address;
+        int line = 0;
+        QByteArray letter;
+    };
+    // The message of each Message-ID of a delivered row, of every mailing.
+    const QHash<QByteArray, Sent> &sent() const { return m_sent; }
+    // The addresses kept out of every mailing of the folder, case-folded: bounced or
+    // unsubscribed, as the rows of the sender's mailbox say.
+    const QHash<QString, DeliveryLog::Result> &keptOut() const { return m_keptOut; }
+    // When the log's first row was written: the sender's mailbox is read from then on.
+    QDateTime firstRow() const { return m_firstRow; }
+
 private:
     QHash<QByteArray, QByteArray> m_mailingOfLetter;
     QHash<QByteArray, Mailing> m_mailings;
     QByteArray m_latest;
     QList<QDateTime> m_deliveries;
+    QHash<QByteArray, Sent> m_sent;
+    QHash<QString, DeliveryLog::Result> m_keptOut;
+    QDateTime m_firstRow;
 };

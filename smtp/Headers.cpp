@@ -130,15 +130,26 @@ QByteArray toField(QByteArrayView address, QByteArrayView name)
     return field + address.toByteArray() + '>' + kCrLf;
 }
 
+QByteArray listUnsubscribeField(QByteArrayView sender, quint64 random)
+{
+    // RFC 6068: the address's characters that a mailto URL cannot hold as they are, as %XX.
+    return "List-Unsubscribe: <mailto:" +
+           QByteArray::fromRawData(sender.data(), sender.size()).toPercentEncoding("@!$'*+=~") +
+           "?subject=unsubscribe%20" +
+           QByteArray::number(random, 16).toUpper().rightJustified(16, '0') + ">" + kCrLf;
+}
+
 QByteArray headerBlock(HeaderFields fields)
 {
     if (!fields.date.isValid()) // no moment given: the message goes now
         fields.date = QDateTime::currentDateTime();
-    QByteArray block = "From: " + fields.sender + kCrLf +
-                       toField(fields.recipient, fields.recipientName) +
-                       "Date: " + dateField(fields.date) + kCrLf +
-                       "Message-ID: " + messageId(fields.date, fields.random, fields.sender) +
-                       kCrLf + subjectField(fields.subject);
+    QByteArray block =
+        "From: " + fields.sender + kCrLf + toField(fields.recipient, fields.recipientName) +
+        "Date: " + dateField(fields.date) + kCrLf +
+        "Message-ID: " + messageId(fields.date, fields.random, fields.sender) + kCrLf +
+        (fields.listUnsubscribe ? listUnsubscribeField(fields.sender, fields.random)
+                                : QByteArray()) +
+        subjectField(fields.subject);
     if (fields.plainText) {
         block += "MIME-Version: 1.0\r\n"
                  "Content-Type: text/plain; charset=windows-1251\r\n"

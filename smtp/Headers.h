@@ -27,7 +27,13 @@ struct HeaderFields
     quint64 random = 0;            // makes the Message-ID unique
     bool plainText = true;         // nothing attached: the text is declared as Windows-1251 text
     QByteArray recipientName = {}; // Windows-1251; empty: the To field holds the address alone
+    bool listUnsubscribe = true;   // a List-Unsubscribe field (see listUnsubscribeField)
 };
+
+// "List-Unsubscribe: <mailto:SENDER?subject=unsubscribe%20TOKEN>" with its CR LF (RFC 2369):
+// a reader's "unsubscribe" button writes to the sender a request whose subject carries TOKEN,
+// the 16 hex digits of the Message-ID's random part, which the log maps to the recipient.
+QByteArray listUnsubscribeField(QByteArrayView sender, quint64 random);
 
 // The whole block, every line ended by CR LF, the empty line included.
 QByteArray headerBlock(HeaderFields fields);

@@ -119,7 +119,8 @@ Action Session::onReply(QByteArrayView reply, qint64 unwritten)
     case Step::Data: {
         QByteArray header =
             headerBlock({m_message.sender, m_recipient, m_message.subject, m_message.date,
-                         m_message.random, m_message.attachmentBlock.isEmpty(), m_recipientName});
+                         m_message.random, m_message.attachmentBlock.isEmpty(), m_recipientName,
+                         m_message.listUnsubscribe});
         m_data = MessageData(std::move(header), std::move(m_message.body),
                              std::move(m_message.attachmentBlock));
         action.startData = true;

@@ -52,6 +52,7 @@ struct Message
     quint64 random = 0;         // makes the Message-ID unique
     Security security = Security::None;
     QByteArray login, password; // UTF-8, for the submission dialogue
+    bool listUnsubscribe = true; // the List-Unsubscribe field
 };
 
 // Each step is named by what its accepted reply answers, and followed by what is sent then.

@@ -64,7 +64,9 @@ TEST(Delivery, TheWireCarriesTheJobAsLoadedWhateverTheBoxesShow)
               "HELO news\r\nMAIL FROM:<news@example.test>\r\nRCPT TO:<user0@example.test>\r\n"
               "DATA\r\nFrom: news@example.test\r\nTo: user0@example.test\r\n"
               "Date: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
-              "Message-ID: <20261207064153.00000000000000FF@example.test>\r\nSubject:Hello\r\n"
+              "Message-ID: <20261207064153.00000000000000FF@example.test>\r\n"
+              "List-Unsubscribe: <mailto:news@example.test?subject=unsubscribe%2000000000000000FF>"
+              "\r\nSubject:Hello\r\n"
               "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1251\r\n"
               "Content-Transfer-Encoding: 8bit\r\n\r\n"
               "https://catalog.example.org/free/\r\n" +

@@ -2,7 +2,8 @@
 // hold, a finding lost between the socket and the classification, a failure told as success or
 // not at all, a password in a reason, a scan that never ends.
 #include "MailboxReader.h"
-#include "TestSupport.h"
+#include "AppHarness.h"
+#include "DeliveryLog.h"
 
 #include <QPointer>
 #include <QSslKey>
@@ -287,4 +288,74 @@ TEST(MailboxReader, FailuresAreToldInWordsWithoutThePassword)
     EXPECT_EQ(o.reason, QStringLiteral("Не удалось прочитать почтовый ящик на сервере 127.0.0.1: "
                                        "сервер не принимает соединения на порту %1.")
                             .arg(port));
+}
+
+// A series with brevant.ini naming the mailbox: it reads the mailbox before its first message,
+// writes a row for the bounce and the request it finds, passes their addresses over, reads again
+// 10 minutes later without writing them twice; a mailbox it cannot reach is told once, and the
+// mailing goes on without it.
+TEST(MailboxReader, ASeriesReadsTheMailboxFirstAndKeepsWhatItFindsOut)
+{
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "no TLS server of Schannel here: the scripted server needs one";
+#endif
+    for (const bool reachable : {true, false}) {
+        SCOPED_TRACE(reachable ? "the mailbox" : "no mailbox on its port");
+        ImapServer imap("server", false);
+        imap.answers["FIELDS"].replace("0123456789abcdef", "00000000000000aa");
+        quint16 port = imap.serverPort();
+        if (!reachable)
+            imap.close();
+        AppHarness h;
+        h.dir.write("mail.txt", "a@example.test\r\ndead@example.test\r\nleaver@example.test\r\n"
+                                "b@example.test\r\nc@example.test\r\n");
+        h.dir.write("brevant.ini", "[mailbox]\nimap=127.0.0.1:" + QByteArray::number(port) + "\n");
+        h.dir.write("brevant-log.csv",
+                    "time;line;address;result;reply;message_id;mailing\r\n"
+                    "2026-12-01T09:00:00Z;1;dead@example.test;delivered;250;"
+                    "<20261207064153.0123456789ABCDEF@example.test>;a00000000000\r\n"
+                    "2026-12-01T09:00:03Z;2;leaver@example.test;delivered;250;"
+                    "<20261207064153.00000000000000AA@example.test>;a00000000000\r\n"
+                    ";;;finished;;;a00000000000\r\n");
+        ScriptedServer smtp;
+        QDateTime now = QDateTime::currentDateTime();
+        smtp.beforeAnswer = [&](const QByteArray &word) {
+            if (word == ".")
+                now = now.addSecs(11 * 60); // the next message after the next read
+        };
+        QStringList asked;
+        frmBrevant::Options options;
+        options.clock = [&now] { return now; };
+        options.askPassword = [&](const QString &login, const QString &host) {
+            asked << login + '@' + host;
+            return kPassword;
+        };
+        frmBrevant &w = h.open(smtp.port(), options);
+        w.Command1->click();
+        ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 10'000));
+        EXPECT_EQ(asked, QStringList{"me@example.test@127.0.0.1"}) << "asked once";
+        EXPECT_EQ(smtp.deliveredTo.size(), reachable ? 3 : 5);
+        EXPECT_FALSE(smtp.deliveredTo.contains("<dead@example.test>") && reachable);
+        EXPECT_FALSE(smtp.deliveredTo.contains("<leaver@example.test>") && reachable);
+        QStringList rows;
+        DeliveryLog::read(h.dir.filePath("brevant-log.csv"), [&](const DeliveryLog::Row &row) {
+            if (row.result == DeliveryLog::Result::Bounced ||
+                row.result == DeliveryLog::Result::Unsubscribed)
+                rows << row.address + ' ' + row.messageId;
+        });
+        EXPECT_EQ(rows.join(", "),
+                  reachable ? "leaver@example.test <20261207064153.00000000000000AA@example.test>, "
+                              "dead@example.test <20261207064153.0123456789ABCDEF@example.test>"
+                            : "");
+        // Before the first message, then after 10 minutes of the clock, while the series runs.
+        EXPECT_GE(imap.received.count("EXAMINE INBOX"), reachable ? 2 : 0);
+        ASSERT_EQ(h.boxes.size(), 1);
+        EXPECT_TRUE(h.boxes[0].text.startsWith(
+            reachable ? "Рассылка закончена."
+                      : "Не удалось прочитать почтовый ящик на сервере 127.0.0.1"))
+            << h.boxes[0].text.toStdString();
+        EXPECT_TRUE(!reachable ||
+                    h.boxes[0].text.contains("вернулись как недоставленные — 1, отписались — 1"));
+        EXPECT_FALSE(holdsPassword(file(h.dir.filePath("brevant-log.csv"))));
+    }
 }

@@ -1,8 +1,9 @@
 // Catches: a bounce or unsubscribe request of the real servers missed or invented, a mailbox
 // changed by reading it (a flag set, a message moved or removed), a certificate of another name
 // taken, a password in a reason.
+#include "AppHarness.h"
+#include "Cp1251.h"
 #include "MailboxReader.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -132,4 +133,88 @@ TEST_F(E2EMailbox, ACertificateOfAnotherNameOrAWrongPasswordIsTold)
     QFile log(qEnvironmentVariable("BREVANT_E2E_MAILLOG").replace("maillog", "dovecot.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_FALSE(log.readAll().contains(password.toUtf8()));
+}
+
+// Two mailings through the provider-like Postfix (587, login), the window's own: the far server
+// refuses two addresses after the provider accepted them, and Postfix writes the reports into
+// the sender's mailbox; a reader asks to be left out exactly as the List-Unsubscribe field of his
+// copy says. The second mailing, another subject and letter, reads the mailbox (993) before its
+// first message: the bounced and unsubscribed addresses get nothing, the rest one copy each, and
+// the mailbox is as it was. The password is in no file of the job and no box.
+TEST_F(E2EMailbox, TheNextMailingKeepsOutTheBouncedAndTheUnsubscribed)
+{
+    const QString farMaildir = qEnvironmentVariable("BREVANT_E2E_FAR_MAILDIR");
+    const QString password = qEnvironmentVariable("BREVANT_E2E_PASSWORD");
+    AppHarness h;
+    h.dir.writeAll("reader1@far.test\nДарья Мёртвая <dead-reader1@far.test>\nreader2@far.test;"
+                   "Второй\nreader3@far.test\ndead-reader2@far.test\nreader4@far.test\n",
+                   qgetenv("BREVANT_E2E_HOST") + ":587\n", "news@example.test\n", "Первый выпуск\n",
+                   "Здравствуйте!\n");
+    h.dir.write("brevant.ini", "[mailbox]\nimap=" + qgetenv("BREVANT_E2E_HOST") + ":993\n");
+    frmBrevant::Options options;
+    options.askPassword = [&](const QString &, const QString &) { return password; };
+    const auto series = [&] {
+        frmBrevant &w = h.open(587, options);
+        w.Command1->click();
+        EXPECT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 60'000));
+    };
+    const QStringList before = maildir();
+    series();
+    // Postfix's two reports, then the request made from reader2's copy as a mail program would.
+    ASSERT_TRUE(h.waitFor([&] { return maildir().size() >= before.size() + 2; }, 30'000));
+    QProcess request;
+    request.start("python3",
+                  {"-c",
+                   "import email, glob, smtplib, sys, urllib.parse\n"
+                   "for f in glob.glob(sys.argv[1] + '/new/*'):\n"
+                   "    m = email.message_from_binary_file(open(f, 'rb'))\n"
+                   "    if m['X-Original-To'].startswith('reader2@'):\n"
+                   "        url = urllib.parse.urlparse(m['List-Unsubscribe'].strip('<>'))\n"
+                   "        subject = urllib.parse.parse_qs(url.query)['subject'][0]\n"
+                   "        with smtplib.SMTP(sys.argv[2], 25) as s:\n"
+                   "            s.sendmail('reader2@far.test', [url.path], 'From: "
+                   "reader2@far.test\\r\\nTo: %s\\r\\nSubject: %s\\r\\n\\r\\n\\r\\n' % (url.path, "
+                   "subject))\n"
+                   "        print(subject)\n",
+                   farMaildir, qEnvironmentVariable("BREVANT_E2E_HOST")});
+    ASSERT_TRUE(request.waitForFinished(30'000));
+    EXPECT_TRUE(request.readAllStandardOutput().startsWith("unsubscribe "))
+        << request.readAllStandardError().toStdString();
+    ASSERT_TRUE(h.waitFor([&] { return maildir().size() >= before.size() + 3; }, 30'000));
+    const QStringList mailbox = maildir();
+
+    h.dir.write("tema.txt", "Второй выпуск\n");
+    h.dir.write("message.txt", "Снова здравствуйте!\n");
+    h.boxes.clear();
+    series();
+    EXPECT_EQ(maildir(), mailbox) << "nothing marked read, moved or removed";
+    ASSERT_EQ(h.boxes.size(), 1);
+    EXPECT_TRUE(h.boxes[0].text.contains("вернулись как недоставленные — 2, отписались — 1"))
+        << h.boxes[0].text.toStdString();
+    // Each reader's copies, by the subject of each.
+    const QByteArray second = Cp1251::fromUnicode(u"Второй выпуск").toBase64();
+    QMap<QString, QStringList> copies;
+    for (const QString &name : QDir(farMaildir + "/new").entryList(QDir::Files)) {
+        QFile file(farMaildir + "/new/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray message = file.readAll();
+        const qsizetype to = message.indexOf("X-Original-To: ");
+        const QString reader = message.mid(to + 15, message.indexOf('\n', to) - to - 15).trimmed();
+        if (reader.startsWith("reader"))
+            copies[reader] << (message.contains("=?windows-1251?B?" + second + "?=") ? "second"
+                                                                                     : "first");
+    }
+    for (QStringList &list : copies)
+        list.sort();
+    EXPECT_EQ(copies, (QMap<QString, QStringList>{{"reader1@far.test", {"first", "second"}},
+                                                  {"reader2@far.test", {"first"}},
+                                                  {"reader3@far.test", {"first", "second"}},
+                                                  {"reader4@far.test", {"first", "second"}}}));
+    for (const QString &name : QDir(h.dir.path()).entryList(QDir::Files)) {
+        QFile file(h.dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains(password.toUtf8())) << name.toStdString();
+    }
+    for (const Box &box : h.boxes)
+        EXPECT_FALSE(box.text.contains(password));
 }

@@ -200,15 +200,25 @@ TEST(JobSettings, EachKeyReadOrToldWithAnExample)
     {
         QByteArray ini; // null: no file
         int perDay;
+        bool listUnsubscribe;
+        QString imap, login; // "host:port" as read; empty: none
         QString problem;
     } cases[] = {
-        {QByteArray(), 0, ""},
-        {"[sending]\nper_day=500\n", 500, ""},
-        {"[sending]\r\nper_day = 0\r\n", 0, ""},
-        {"; a comment\n[other]\nx=1\n", 0, ""},
-        {"[sending]\nper_day=500 писем\n", 0, "у ключа per_day значение «500 писем»"},
-        {"[sending]\nper_day=-5\n", 0, "например per_day=500"},
-        {"[sending]\nper_day=1,5\n", 0, "значение «1,5»"},
+        {QByteArray(), 0, true, "", "", ""},
+        {"[sending]\nper_day=500\n", 500, true, "", "", ""},
+        {"[sending]\r\nper_day = 0\r\n", 0, true, "", "", ""},
+        {"; a comment\n[other]\nx=1\n", 0, true, "", "", ""},
+        {"[sending]\nper_day=500 писем\n", 0, true, "", "", "у ключа per_day значение «500 писем»"},
+        {"[sending]\nper_day=-5\n", 0, true, "", "", "например per_day=500"},
+        {"[sending]\nper_day=1,5\n", 0, true, "", "", "значение «1,5»"},
+        {"[message]\nlist_unsubscribe=No\n", 0, false, "", "", ""},
+        {"[message]\nlist_unsubscribe=maybe\n", 0, true, "", "", "например list_unsubscribe=no"},
+        {"[mailbox]\nimap=imap.example.ru:993\nlogin=box@example.ru\n", 0, true,
+         "imap.example.ru:993", "box@example.ru", ""},
+        {"[mailbox]\nimap = imap.example.ru\n", 0, true, "imap.example.ru:993", "", ""},
+        {"[mailbox]\nimap=[2001:db8::1]:143\n", 0, true, "2001:db8::1:143", "", ""},
+        {"[mailbox]\nimap=imap.example.ru:99999\n", 0, true, "", "",
+         "например imap=imap.example.ru:993"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ini.toStdString());
@@ -217,6 +227,12 @@ TEST(JobSettings, EachKeyReadOrToldWithAnExample)
             dir.write(JobSettings::FileName, c.ini);
         const JobSettings settings = JobSettings::read(dir.path());
         EXPECT_EQ(settings.perDay, c.perDay);
+        EXPECT_EQ(settings.listUnsubscribe, c.listUnsubscribe);
+        EXPECT_EQ(settings.imapHost.isEmpty()
+                      ? QString()
+                      : settings.imapHost + ':' + QString::number(settings.imapPort),
+                  c.imap);
+        EXPECT_EQ(settings.imapLogin, c.login);
         EXPECT_EQ(settings.problems.size(), c.problem.isEmpty() ? 0 : 1);
         EXPECT_TRUE(settings.problems.join("").contains(c.problem))
             << settings.problems.join("").toStdString();

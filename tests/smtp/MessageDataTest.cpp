@@ -40,23 +40,33 @@ TEST(Headers, ExactBlockOfAnAsciiSubject)
     {
         QByteArray sender, subject;
         bool plainText;
-        QByteArray domain;
+        QByteArray domain, mailto; // mailto: the List-Unsubscribe field's address; null: none
     } cases[] = {
-        {"a@example.test", "Hello, world", true, "example.test"},
-        {"a@example.test", "", true, "example.test"},
-        {"postmaster", "Files", false, "brevant.invalid"},
-        {"root@localhost", "x", true, "brevant.invalid"},
-        {"a@exa<mple.test", "x", true, "brevant.invalid"},
+        {"a@example.test", "Hello, world", true, "example.test", "a@example.test"},
+        {"a@example.test", "", true, "example.test", QByteArray()},
+        {"postmaster", "Files", false, "brevant.invalid", "postmaster"},
+        {"root@localhost", "x", true, "brevant.invalid", "root@localhost"},
+        {"a@exa<mple.test", "x", true, "brevant.invalid", "a@exa%3Cmple.test"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.subject.toStdString());
-        const QByteArray block = Smtp::headerBlock(
-            {c.sender, "anna@example.test", c.subject, kDate, 0x5f3a9c1b7d4e6a80, c.plainText});
+        const QByteArray block = Smtp::headerBlock({c.sender,
+                                                    "anna@example.test",
+                                                    c.subject,
+                                                    kDate,
+                                                    0x5f3a9c1b7d4e6a80,
+                                                    c.plainText,
+                                                    {},
+                                                    !c.mailto.isNull()});
         EXPECT_EQ(block,
                   "From: " + c.sender +
                       "\r\nTo: anna@example.test\r\nDate: Mon, 07 Dec 2026 09:41:53 +0300\r\n"
                       "Message-ID: <20261207064153.5F3A9C1B7D4E6A80@" +
-                      c.domain + ">\r\nSubject:" + c.subject + "\r\n" +
+                      c.domain + ">\r\n" +
+                      (c.mailto.isNull() ? QByteArray()
+                                         : "List-Unsubscribe: <mailto:" + c.mailto +
+                                               "?subject=unsubscribe%205F3A9C1B7D4E6A80>\r\n") +
+                      "Subject:" + c.subject + "\r\n" +
                       (c.plainText ? "MIME-Version: 1.0\r\nContent-Type: text/plain; "
                                      "charset=windows-1251\r\nContent-Transfer-Encoding: 8bit\r\n"
                                    : "") +

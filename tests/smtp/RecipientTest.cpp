@@ -290,7 +290,7 @@ TEST(Headers, PythonReadsEachToFieldBackAsTheNameAndTheAddress)
         EXPECT_EQ(v[0][0][1], QString(rows[i].address));
         EXPECT_EQ(v[0][0][0].toString().remove(' '), QString(names[i]).remove(' '));
         EXPECT_EQ(v[2].toVariant().toStringList().join(' '),
-                  "From To Date Message-ID Subject MIME-Version Content-Type "
+                  "From To Date Message-ID List-Unsubscribe Subject MIME-Version Content-Type "
                   "Content-Transfer-Encoding");
     }
 }
