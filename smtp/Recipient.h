@@ -1,7 +1,7 @@
 // The recipient of a line of the list: the address for RCPT TO and the name for the To field.
 //
 // Address books export "Name <address>", spreadsheets "address;name"; a list of bare addresses
-// reads as it always has. The forms, tried in this order on the Windows-1251 bytes of a line
+// reads as bare addresses. The forms, tried in this order on the Windows-1251 bytes of a line
 // (blanks are spaces and tabs; "specials" are ( ) < > [ ] : ; @ \ , and the double quote):
 //
 // 1. A bare address: the line is bare when Smtp::address(line), the line trimmed of spaces and
@@ -21,7 +21,7 @@
 //    (trimmed of blanks again) is the name: "anna@example.ru;Анна Иванова",
 //    "\"Иванова, Анна\",anna@example.ru", "anna@example.ru;" (no name).
 // 4. Any other line (no address, two of them, a broken quote) gives Smtp::address(line) and no
-//    name, so that it goes to the server as it always has, and the server decides.
+//    name, so that it goes to the server as the line holds it, and the server decides.
 //
 // An address here is at least one byte, "@", at least one byte, with none of the blanks and
 // < > " ; , among them.

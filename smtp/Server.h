@@ -12,7 +12,7 @@
 namespace Smtp {
 
 enum class Security {
-    None,     // port 25 as always
+    None,     // port 25: no TLS, no login
     StartTls, // plain until STARTTLS, then TLS; a login after it
     Implicit, // TLS from the first byte; a login
 };

@@ -9,7 +9,7 @@
 // the end of the data before every byte of it has gone out is refused too, and the message never
 // counts as delivered.
 //
-// Port 25 (Security::None) speaks as the program always has: HELO, and any reply beginning with
+// Port 25 (Security::None) speaks the plain dialogue of a relay: HELO, and any reply beginning with
 // 220, 250 or 354 accepted. The submission dialogue (ports 465 and 587) speaks EHLO with the
 // client's address literal, reads what the server offers, asks for TLS with STARTTLS unless it
 // is up from the first byte (StartTls: the caller makes the handshake and calls tlsUp()), says
@@ -51,7 +51,7 @@ struct Message
     QDateTime date;             // when it is sent, for the Date and Message-ID fields
     quint64 random = 0;         // makes the Message-ID unique
     Security security = Security::None;
-    QByteArray login, password; // UTF-8, for the submission dialogue
+    QByteArray login, password;  // UTF-8, for the submission dialogue
     bool listUnsubscribe = true; // the List-Unsubscribe field
 };
 

@@ -1,5 +1,5 @@
 ; The Windows installer of brevant, built by scripts/build-windows.sh with makensis:
-;   makensis -DVERSION=1.1.0 -DSTAGE=dir -DICON=brevant.ico -DFILES=dir -DSIZE_KB=n \
+;   makensis -DVERSION=1.2.0 -DSTAGE=dir -DICON=brevant.ico -DFILES=dir -DSIZE_KB=n \
 ;            -DOUTFILE=setup.exe brevant.nsi
 ; STAGE is the program's folder as it is zipped, SIZE_KB its size for Add/Remove Programs. FILES
 ; holds install.nsh and uninstall.nsh, the lists of its files made by the build script, so that
