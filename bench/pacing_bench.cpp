@@ -12,6 +12,7 @@
 #include "MailingJob.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QTcpServer>
@@ -41,6 +42,14 @@ double cpuMicroseconds()
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec +
            usage.ru_stime.tv_usec;
+}
+
+// The file descriptors this process holds.
+int descriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
 }
 
 // The resident size of this process (VmRSS) in KiB.
@@ -165,27 +174,30 @@ void runPacing(int count, int perDay)
     {
         int messages;
         double cpu, kib;
+        int descriptors;
     };
-    QList<Mark> marks = {{0, cpuMicroseconds(), residentKiB()}};
+    QList<Mark> marks = {{0, cpuMicroseconds(), residentKiB(), descriptors()}};
     for (const int at : {100, 1000, 2000, 4000, 6000, 8000, count}) {
         while (server.messages < at && w.Label5->text() != "OK!")
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        marks << Mark{server.messages, cpuMicroseconds(), residentKiB()};
+        marks << Mark{server.messages, cpuMicroseconds(), residentKiB(), descriptors()};
     }
     while (w.Label5->text() != "OK!")
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     const QDateTime first = server.moments.front(), last = server.moments.back();
     std::printf("pacing: %d addresses, per_day=%d, %.1f days of the series' clock in one run\n"
-                "pacing: messages   processor time a message   resident memory\n",
+                "pacing: messages   processor time a message   resident memory   descriptors\n",
                 count, perDay, double(first.secsTo(last)) / 86400);
     for (qsizetype i = 1; i < marks.size(); ++i) {
         const double us = (marks[i].cpu - marks[i - 1].cpu) /
                           std::max(1, marks[i].messages - marks[i - 1].messages);
-        std::printf("pacing: %5d-%-5d %14.1f us %22.1f MiB\n"
-                    "result pacing_cpu_us_%d %.12g\nresult pacing_rss_mib_%d %.12g\n",
+        std::printf("pacing: %5d-%-5d %14.1f us %22.1f MiB %13d\n"
+                    "result pacing_cpu_us_%d %.12g\nresult pacing_rss_mib_%d %.12g\n"
+                    "result pacing_fds_%d %d\n",
                     marks[i - 1].messages + 1, marks[i].messages, us, marks[i].kib / 1024,
-                    marks[i].messages, us, marks[i].messages, marks[i].kib / 1024);
+                    marks[i].descriptors, marks[i].messages, us, marks[i].messages,
+                    marks[i].kib / 1024, marks[i].messages, marks[i].descriptors);
     }
     // Each address once, and at most perDay in any 24 hours of the window's clock.
     const bool once =

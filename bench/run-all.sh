@@ -188,6 +188,10 @@ rows.append(("a series of 10001 paced by per_day=500 (20 days of its clock): pro
 rows.append(("the same series: resident memory at the last message, MiB (peer: at the 100th)",
              f"{last_mib:.1f}", f"{first_mib:.1f}", f"+{last_mib - first_mib:.1f} MiB",
              "<= 2 MiB more", last_mib - first_mib <= 2))
+first_fds, last_fds = int(pace["pacing_fds_100"]), int(pace["pacing_fds_10001"])
+rows.append(("the same series: file descriptors at the last message (peer: at the 100th)",
+             str(last_fds), str(first_fds), f"{last_fds - first_fds:+d}", "no more",
+             last_fds <= first_fds))
 rows.append(("the same series: each address once; the most messages in any 24 hours (no peer)",
              "yes" if pace["pacing_once"] == "1" else "NO", "-", "-", "once, <= 500",
              pace["pacing_once"] == "1" and int(pace["pacing_busiest_day"]) <= 500))
