@@ -88,7 +88,7 @@ void frmBrevant::Form_Load()
         job, m_folder,
         m_options.clock ? MailingRun::Clock([this] { return m_options.clock(); }) : nullptr);
     if (m_run->hadBefore() > 0)
-        job.CurrentIndex = std::max(m_run->nextPending(0), 0);
+        job.CurrentIndex = firstPending();
     if (!m_settings.imapHost.isEmpty()) {
         m_mailbox = new MailboxLoop(m_settings.imapHost, m_settings.imapPort, *m_run, this);
         connect(m_mailbox, &MailboxLoop::learned, this, &frmBrevant::logged);
@@ -146,7 +146,7 @@ void frmBrevant::askWhichMailing(const QString &before)
         m_run->startAnew();
     else
         m_run->goOn();
-    job.CurrentIndex = std::max(m_run->nextPending(0), 0);
+    job.CurrentIndex = firstPending();
     txtRecipient->setText(Cp1251::toUnicode(job.recipientAt(job.CurrentIndex)));
 }
 
@@ -272,6 +272,13 @@ QString frmBrevant::fieldFault() const
         return BoxTexts::lineBreakIn(BoxTexts::Field::Sender);
     // MAIL FROM:<> would send a message nobody can answer.
     return sender.isEmpty() ? BoxTexts::emptyField(BoxTexts::Field::Sender) : QString();
+}
+
+int frmBrevant::firstPending() const
+{
+    // When every address had it, the last one shows: a send there ends the list at once.
+    const int next = m_run->nextPending(0);
+    return next >= 0 ? next : std::max(job.LastIndex, 0);
 }
 
 QDateTime frmBrevant::now() const

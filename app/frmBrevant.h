@@ -112,6 +112,8 @@ private:
     // The series waits after `failure` (the server's reply or the socket error) of `kind`.
     void defer(Pace::WaitKind kind, const QString &failure);
     QDateTime now() const;
+    // The index of the first address that has not had the mailing, or the last one.
+    int firstPending() const;
     // The password for a provider or the sender's mailbox, asked the first time a send needs
     // it; false when cancelled.
     bool havePassword();

@@ -10,6 +10,21 @@
 
 namespace {
 
+// The recipient of each message stored in the Maildir `maildir`, sorted, joined by spaces.
+QString storedFor(const QString &maildir)
+{
+    QStringList stored;
+    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files)) {
+        QFile file(maildir + "/new/" + name);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (line.startsWith("X-Original-To: "))
+                stored << line.mid(15).trimmed();
+    }
+    stored.sort();
+    return stored.join(' ');
+}
+
 // A series of three on the real 3000 ms timer from a job made on Windows (Windows-1251, CR LF) or
 // on Linux (UTF-8, LF); check_maildir.py holds what Postfix stored against the job and files.
 void runSeries(bool windows, const QStringList &attachments)
@@ -201,16 +216,7 @@ protected:
         frmBrevant &w = h.open(quint16(port), options);
         w.Command1->click();
         EXPECT_TRUE(h.waitFor([&] { return !w.Timer1->isActive(); }, 30000)); // "OK!" or cancel
-        QStringList stored;
-        for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files)) {
-            QFile file(maildir + "/new/" + name);
-            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-            for (const QByteArray &line : file.readAll().split('\n'))
-                if (line.startsWith("X-Original-To: "))
-                    stored << line.mid(15).trimmed();
-        }
-        stored.sort();
-        return stored.join(' ');
+        return storedFor(maildir);
     }
 
     AppHarness h;
@@ -310,15 +316,6 @@ TEST_F(E2ESubmission, AnAccountRefusedForAWhileIsWaitedForWithoutABox)
     now = now.addSecs(4 * 60);
     ASSERT_TRUE(h.waitFor([&] { return w.Label5->text() == "OK!"; }, 30000));
     EXPECT_TRUE(h.boxes.isEmpty()) << h.boxes.value(0).text.toStdString();
-    QStringList stored;
-    for (const QString &name : QDir(maildir + "/new").entryList(QDir::Files)) {
-        QFile file(maildir + "/new/" + name);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (line.startsWith("X-Original-To: "))
-                stored << line.mid(15).trimmed();
-    }
-    stored.sort();
-    EXPECT_EQ(stored.join(' '), "user0@remote.test user1@remote.test user2@remote.test "
-                                "user3@remote.test user4@remote.test user5@remote.test");
+    EXPECT_EQ(storedFor(maildir), "user0@remote.test user1@remote.test user2@remote.test "
+                                  "user3@remote.test user4@remote.test user5@remote.test");
 }
