@@ -58,7 +58,7 @@ constexpr bool kTlsServer = true;
 bool holdsPassword(const QByteArray &bytes)
 {
     return bytes.contains(kPassword) || bytes.contains(kPassword.toBase64()) ||
-           bytes.contains(("\0me@example.test\0" + kPassword).toBase64());
+           bytes.contains((QByteArray("\0me@example.test\0", 17) + kPassword).toBase64());
 }
 
 } // namespace
