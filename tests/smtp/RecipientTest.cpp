@@ -38,6 +38,15 @@ QJsonArray python(const char *script, const QList<QByteArray> &inputs)
     return out;
 }
 
+// [[name, address]], as Python's getaddresses gives one mailbox. Appended rather than braced:
+// compilers read "QJsonArray({QJsonArray(...)})" as a copy or as a list of one, each its own way.
+QJsonArray pairs(const QString &name, const QString &address)
+{
+    QJsonArray outer;
+    outer.append(QJsonArray{name, address});
+    return outer;
+}
+
 QString text(const QByteArray &cp1251)
 {
     return Cp1251::toUnicode(cp1251);
@@ -140,7 +149,7 @@ TEST(Recipient, EveryLineFormGivesItsAddressAndName)
         SCOPED_TRACE(row.line.toStdString());
         const QJsonArray verdict = verdicts[i++].toArray();
         if (row.judge == "getaddresses") {
-            EXPECT_EQ(verdict, QJsonArray({QJsonArray({row.name, row.address})}));
+            EXPECT_EQ(verdict, pairs(row.name, row.address));
             continue;
         }
         // The address is the one field that holds it, the name the first other non-empty one.
@@ -281,7 +290,7 @@ TEST(Headers, PythonReadsEachToFieldBackAsTheNameAndTheAddress)
     for (qsizetype i = 0; i < verdicts.size(); ++i) {
         SCOPED_TRACE(names[i].toStdString());
         const QJsonArray v = verdicts[i].toArray();
-        const QJsonArray expected({QJsonArray({names[i], QString(rows[i].address)})});
+        const QJsonArray expected = pairs(names[i], QString(rows[i].address));
         EXPECT_EQ(v[1], expected); // as RFC 2047 reads it
         if (messages[i].count("=?windows-1251?B?") <= 1) {
             EXPECT_EQ(v[0], expected);
