@@ -60,15 +60,16 @@ TEST(DeliveryLog, EveryFormALogMayHaveGivesBackTheDeliveriesItHolds)
         Encoding encoding;
         char separator;
     } cases[] = {
-        {"as written, a row cut inside its quotes before good ones",
+        {"as written, rows cut inside their quotes (after a doubled one too) before good ones",
          kBom + "time;line;address;result;reply;message_id;mailing\r\n"
                 "2026-12-07T06:00:00Z;1;A@X.test;delivered;250 ok;<1@x>;m\r\n"
                 "2026-12-07T06:00:03Z;2;b@x.test;failed;\"Connection; reset\r\n"
+                "2026-12-07T06:00:04Z;2;b@x.test;delivered;\"250 \"\"ok\"\"\r\n"
                 "2026-12-07T06:00:06Z;3;c@x.test;delivered;\"250 2.0.0; queued\";<3@x>;m\r\n"
                 "2026-12-07T06:00:09Z;4;d@x.test;delivered;250;<4@x>;other\r\n"
                 "2026-12-07T06:00:12Z;5;e@x.test;refused;550;<5@x>;m\r\n",
          {"a@x.test", "c@x.test"},
-         1,
+         2,
          Encoding::Utf8WithBom,
          ';'},
         {"saved again by a spreadsheet in Russian settings: Windows-1251, no mark",

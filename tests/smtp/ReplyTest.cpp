@@ -18,6 +18,7 @@ TEST(Reply, OverlongReplyIsCutButStillEndsAndANewConnectionForgetsTheOld)
     assembler.feed("550 end\r\n250 next\r\n220-mx\r\n250 o");
     EXPECT_EQ(assembler.takeReply(), first.first(Smtp::ReplyAssembler::MaxReplyBytes));
     EXPECT_EQ(assembler.takeReply(), "250 next\r\n");
+    assembler.feed("250 left\r\n220-mx"); // a new connection forgets the whole replies too
     assembler.clear();
     assembler.feed("k\r\n");
     EXPECT_EQ(assembler.takeReply(), "k\r\n");
