@@ -517,3 +517,30 @@ TEST(MailingRun, NamedLinesGoToTheirAddressAndARestartKnowsThemByIt)
     EXPECT_EQ(deliveredRows(h.dir).keys(), QStringList({"anna@example.test", "boris@example.test",
                                                         "dina@example.test", "vera@example.test"}));
 }
+
+// A list of one address whose delivery reached the log, the power lost before the end of the list
+// did: the next start knows the mailing and its series sends nothing.
+TEST(MailingRun, AListOfOneCutOffAfterItsDeliveryGetsNoSecondCopy)
+{
+    AppHarness h;
+    h.dir.write("mail.txt", "only@example.test\r\n");
+    ScriptedServer server;
+    h.open(server.port());
+    h.sendOne();
+    QFile log(h.dir.filePath(DeliveryLog::FileName));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QList<QByteArray> rows = log.readAll().split('\n');
+    log.close();
+    rows.removeIf([](const QByteArray &row) { return row.contains(";finished;"); });
+    ASSERT_EQ(rows.size(), 3) << "the header, the delivery and the end of the line";
+    h.dir.write(DeliveryLog::FileName, rows.join('\n'));
+    h.boxes.clear();
+    frmBrevant &w = h.open(server.port());
+    ASSERT_TRUE(h.waitFor([&] { return !h.boxes.isEmpty(); }));
+    EXPECT_TRUE(h.boxes[0].text.contains(": 1, последний — ")) << h.boxes[0].text.toStdString();
+    EXPECT_TRUE(h.boxes[0].text.contains("Все адреса списка уже получили её."));
+    w.Command1->click();
+    ASSERT_TRUE(h.waitFor([&] { return !w.Timer1->isActive(); }));
+    EXPECT_EQ(w.Label5->text(), "OK!");
+    EXPECT_EQ(server.deliveredTo, QList<QByteArray>({"<only@example.test>"}));
+}
