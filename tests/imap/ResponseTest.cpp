@@ -138,6 +138,25 @@ TEST(Reader, ValuesOfAResponse)
     EXPECT_TRUE(reader.atEnd());
 }
 
+// A literal is "{n}" at the end of its line and nothing else: with more between its braces, the
+// bytes after the line are not taken for a value.
+TEST(Reader, OnlyABareCountMakesALiteral)
+{
+    for (const QByteArray &marker :
+         {QByteArray("{x {5}"), QByteArray("{5 {5}"), QByteArray("{5}")}) {
+        SCOPED_TRACE(marker.toStdString());
+        Imap::ResponseAssembler a;
+        a.feed("* X " + marker + "\r\nhello)\r\n");
+        ASSERT_TRUE(a.hasResponse());
+        const Imap::Response r = a.takeResponse();
+        Imap::Reader reader(r);
+        reader.take('*'), reader.atom();
+        QByteArray value;
+        EXPECT_EQ(reader.string(&value), marker == "{5}");
+        EXPECT_EQ(value, marker == "{5}" ? "hello" : "");
+    }
+}
+
 TEST(Reader, NestingPastItsDepthIsRefused)
 {
     Imap::ResponseAssembler a;
