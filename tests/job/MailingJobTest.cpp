@@ -219,6 +219,10 @@ TEST(JobSettings, EachKeyReadOrToldWithAnExample)
         {"[mailbox]\nimap=[2001:db8::1]:143\n", 0, true, "2001:db8::1:143", "", ""},
         {"[mailbox]\nimap=imap.example.ru:99999\n", 0, true, "", "",
          "например imap=imap.example.ru:993"},
+        {"[mailbox]\nimap=imap.example.ru:0\n", 0, true, "", "", "значение «imap.example.ru:0»"},
+        {"[mailbox]\nimap=imap.example.ru:imaps\n", 0, true, "", "", "«imap.example.ru:imaps»"},
+        {"[mailbox]\nimap=imap example.ru\n", 0, true, "", "", "«imap example.ru»"},
+        {"[mailbox]\nimap=[2001:db8::1]993\n", 0, true, "", "", "«[2001:db8::1]993»"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ini.toStdString());
