@@ -86,7 +86,10 @@ time_start() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-cd "$root/examples/demo"
+# On a copy of the demo job: the lock each start takes stays out of the repository.
+mkdir "$scratch/demo"
+cp "$root"/examples/demo/*.txt "$scratch/demo/"
+cd "$scratch/demo"
 # One start of each that is not counted: it loads the DLLs and fonts into the page cache.
 time_start wine "$exe" . >/dev/null
 time_start env QT_QPA_PLATFORM=xcb "$linux" . >/dev/null
