@@ -367,14 +367,16 @@ QString DeliveryLog::flush()
         written += std::max<qint64>(n, 0);
     }
     // The rows written whole are on their way to the disk and never written again; a row cut
-    // short waits, and goes whole on a line of its own.
+    // short waits, and goes whole later.
     qint64 done = written - (m_lineEndFirst ? 2 : 0);
     if (done >= 0)
         m_lineEndFirst = false;
     while (!m_waiting.isEmpty() && done >= m_waiting.first().size())
         done -= m_waiting.takeFirst().size();
+    // The part of a row cut short that reached the file is taken back; where the file cannot be
+    // shortened, the row goes on a line of its own and the fragment is a row the reader skips.
     if (done > 0)
-        m_lineEndFirst = true;
+        m_lineEndFirst = !m_file.resize(m_file.size() - done);
     if (written != text.size())
         return m_file.errorString();
     return SafeFile::sync(m_file) ? QString() : m_file.errorString();
